@@ -1,0 +1,39 @@
+# Every outside library the areas link against, as imported targets.
+find_package(OpenSSL 3 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core Xml Gui Widgets PrintSupport)
+
+pkg_check_modules(CJSON REQUIRED IMPORTED_TARGET libcjson)
+pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
+pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
+pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+
+# http-parser ships no pkg-config file on Debian.
+find_path(HTTP_PARSER_INCLUDE_DIR http_parser.h REQUIRED)
+find_library(HTTP_PARSER_LIBRARY http_parser REQUIRED)
+add_library(http_parser::http_parser UNKNOWN IMPORTED)
+set_target_properties(http_parser::http_parser PROPERTIES
+  IMPORTED_LOCATION ${HTTP_PARSER_LIBRARY}
+  INTERFACE_INCLUDE_DIRECTORIES ${HTTP_PARSER_INCLUDE_DIR})
+
+# plenwick_test(<name> <sources...> [LIBS ...] [LABELS ...] [SERIAL])
+# One GoogleTest binary; each case becomes its own CTest test. SERIAL cases
+# share the lock of the fixed port and names of the system.
+function(plenwick_test name)
+  cmake_parse_arguments(T "SERIAL" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_SOURCES)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE
+    PLENWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" PLENWICK_BIN_DIR="${PLENWICK_BIN_DIR}")
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${T_LABELS}")
+  if(T_SERIAL)
+    list(APPEND props RESOURCE_LOCK plenwick_fixed_names)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()
