@@ -11,9 +11,9 @@ PACKAGES=(
   libpugixml-dev libqrencode-dev libsystemd-dev
   googletest libgtest-dev libgmock-dev
   fonts-noto-cjk fonts-liberation
-  cups cups-client cups-bsd printer-driver-cups-pdf
+  cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
   poppler-utils zbar-tools xvfb xauth
-  procps iproute2
+  procps iproute2 python3 chromium libnss3-tools
 )
 
 missing=()

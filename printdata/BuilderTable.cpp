@@ -1,0 +1,48 @@
+#include "printdata/BuilderTable.h"
+
+#include <vector>
+
+// Builders: include each builder's header here.
+#include "printdata/CFpdy_zzs.h"
+
+namespace {
+
+// One row per builder, in the order they are tried. A new builder adds its
+// include above and its row here, in this order:
+//   0  "01", "02"  CFpdy_zzs     VAT special or ordinary invoice
+//   0  "03"        CFpdy_jdc     motor-vehicle sales invoice
+//   0  "04"        CFpdy_esc     used-car sales invoice
+//   1  "xhqd"      CBbdy_xhqd    sales list
+//   2  any kind    CFpdy_Image   page images
+//   3  any kind    CFpdy_xp      receipt
+// for example: {0, {"01", "02"}, "CFpdy_zzs", &RunBuilder<CFpdy_zzs>},
+const std::vector<BuilderRow> kBuilders = {
+    {0, {"01", "02"}, "CFpdy_zzs", &RunBuilder<CFpdy_zzs>},
+};
+
+bool KindMatches(const BuilderRow& row, const QString& kind)
+{
+    if (!row.kinds[0] && !row.kinds[1])
+        return true;
+    for (const char* sub : row.kinds) {
+        if (sub && kind.contains(QString::fromUtf8(sub), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+const BuilderRow* ChooseBuilder(const BuilderRow* rows, std::size_t count, int printType, const QString& kind)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        if (rows[i].printType == printType && rows[i].run && KindMatches(rows[i], kind))
+            return &rows[i];
+    }
+    return nullptr;
+}
+
+const BuilderRow* ChooseBuilder(int printType, const QString& kind)
+{
+    return ChooseBuilder(kBuilders.data(), kBuilders.size(), printType, kind);
+}

@@ -1,0 +1,23 @@
+// Check code of the QR texts on the invoice forms.
+//
+// Contract: AppendQrCheckCode(text) appends ",", the CRC-16/UMTS (polynomial
+// 0x8005, initial 0, not reflected, no final XOR) of the text's UTF-8 bytes
+// together with that comma as four upper-case hex digits, and a final ",".
+// "abc" becomes "abc,5957,"; "" becomes ",80EB,". Always returns 0.
+#ifndef PLENWICK_PRINTDATA_QRCHECKCODE_H
+#define PLENWICK_PRINTDATA_QRCHECKCODE_H
+
+#include <QString>
+#include <cstdint>
+
+int AppendQrCheckCode(QString &text);
+void AppendCrcField(QString &text);
+
+// out[0] = high byte, out[1] = low byte of the CRC of n bytes.
+void Crc16(int n, const unsigned char *bytes, unsigned char out[2]);
+// out = four hex digits and a NUL.
+void Crc16Hex(int n, const unsigned char *bytes, char out[5]);
+// Advances `crc` by one byte.
+void Crc16Step(unsigned char byte, uint16_t &crc);
+
+#endif

@@ -1,0 +1,85 @@
+#include "printdata/VornelEntry.h"
+
+#include "printdata/BuilderTable.h"
+#include "printdata/HtmlLog.h"
+
+#include <QApplication>
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+namespace {
+
+const char kVersion[3] = {'1', '.', '0'};
+
+// The application object keeps a reference to its argument count for its
+// whole life, and it is never destroyed here.
+int g_argc = 0;
+
+void EnsureApplication()
+{
+    if (!QCoreApplication::instance())
+        new QApplication(g_argc, nullptr);
+}
+
+} // namespace
+
+QString PostAndRecv(const QString& request, int printType, const QString& kind)
+{
+    // Logged under the export's own name: it is what a reader of the log
+    // looks for.
+    htmllog::LogRow(qInfo(), "Vornel", "PostAndRecvEx", __LINE__) << "业务报文：" << request;
+
+    QString answer;
+    if (const BuilderRow* row = ChooseBuilder(printType, kind))
+        answer = row->run(request);
+
+    htmllog::LogRow(qInfo(), "Vornel", "PostAndRecvEx", __LINE__) << "返回报文：" << answer;
+    return answer;
+}
+
+int VornelPostAndRecvEx(const char* request, int printType, const char* kind, int, char** answer)
+{
+    EnsureApplication();
+    InstallHtmlLogger(QStringLiteral("Log/woker"), 72, true);
+
+    QByteArray utf8;
+    try {
+        const QString kindText = QString::fromUtf8(kind ? kind : "");
+        const QString requestText = QString::fromUtf8(request ? request : "");
+        utf8 = PostAndRecv(requestText, printType, kindText).toUtf8();
+    } catch (const std::exception& e) {
+        // Nothing may unwind into the C caller; the job ends with no answer.
+        qCritical() << "Vornel" << "PostAndRecvEx" << e.what();
+        utf8.clear();
+    }
+
+    if (answer) {
+        char* buffer = new (std::nothrow) char[utf8.size() + 1];
+        if (buffer) {
+            std::memset(buffer, 0, utf8.size() + 1);
+            std::memcpy(buffer, utf8.constData(), utf8.size());
+        }
+        *answer = buffer;
+    }
+    return 0;
+}
+
+void VornelDataFree(char* data)
+{
+    delete[] data;
+}
+
+void VornelGetDllVersion(char* buffer)
+{
+    if (buffer)
+        std::memcpy(buffer, kVersion, sizeof kVersion);
+}
+
+int VornelFnVersion(char* buffer, int size)
+{
+    if (buffer && size >= int(sizeof kVersion))
+        std::memcpy(buffer, kVersion, sizeof kVersion);
+    return 0;
+}

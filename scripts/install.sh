@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Installs Plenwick on a real machine (run as root, after the build):
+#   - the program folder under /opt/plenwick (from build/bin),
+#   - fresh certificates in its server/ folder,
+#   - the root certificate in the system's trust store and in the browsers'
+#     certificate stores (NSS) of the users that have a home folder,
+#   - the print service as the systemd unit qelt.service, enabled and started,
+#   - the tray program in the desktop session's autostart.
+# Options:
+#   --prefix DIR     program folder (default /opt/plenwick)
+#   --root DIR       install into DIR as if it were / (for tests; implies --no-systemd)
+#   --no-systemd     write the unit file but do not talk to systemd
+#   --no-trust       leave the trust stores alone
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+prefix=/opt/plenwick
+destroot=""
+use_systemd=1
+trust=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --prefix) prefix=$2; shift 2 ;;
+    --root) destroot=$2; use_systemd=0; shift 2 ;;
+    --no-systemd) use_systemd=0; shift ;;
+    --no-trust) trust=0; shift ;;
+    *) echo "install: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+
+fail() { echo "install: $*" >&2; exit 1; }
+step() { echo "== $*"; }
+
+[ -n "$destroot" ] || [ "$(id -u)" -eq 0 ] || fail "run as root (sudo bash scripts/install.sh)"
+[ -x build/bin/Kelvorn ] && [ -x build/bin/Pallowen ] && [ -f build/bin/libVornel.so ] \
+  || fail "build/bin is not complete: run 'bash scripts/run.sh --stop' or build first"
+
+dest="$destroot$prefix"
+step "program folder $dest"
+mkdir -p "$dest"
+# Copy the program files; keep settings and logs of an earlier installation.
+for f in build/bin/*; do
+  name=$(basename "$f")
+  case "$name" in
+    PrintConfig.ini|_Log|Log|server) continue ;;
+  esac
+  cp -a "$f" "$dest/"
+done
+# The tray runs as the desktop user and writes its log, the print-data log and
+# the printer settings inside the program folder.
+mkdir -p "$dest/_Log/Service" "$dest/_Log/Tray" "$dest/Log/woker"
+chmod 1777 "$dest/_Log/Tray" "$dest/Log" "$dest/Log/woker"
+touch "$dest/PrintConfig.ini"
+chmod 666 "$dest/PrintConfig.ini"
+
+step "certificates"
+if [ ! -f "$dest/server/https.crt" ]; then
+  bash scripts/make-certs.sh "$dest/server" >/dev/null
+fi
+# Both programs serve HTTPS with this key: the tray runs as the desktop user.
+chmod 755 "$dest/server"
+chmod 644 "$dest/server/https.key"
+
+if [ "$trust" = 1 ]; then
+  step "trust stores"
+  casdir="$destroot/usr/local/share/ca-certificates"
+  mkdir -p "$casdir"
+  cp "$dest/server/root.crt" "$casdir/plenwick-root.crt"
+  if [ -z "$destroot" ] && command -v update-ca-certificates >/dev/null; then
+    update-ca-certificates >/dev/null
+  fi
+  if command -v certutil >/dev/null; then
+    for home in "$destroot"/root "$destroot"/home/*; do
+      [ -d "$home" ] || continue
+      db="$home/.pki/nssdb"
+      owner=$(stat -c %U "$home")
+      mkdir -p "$db"
+      [ -f "$db/cert9.db" ] || certutil -d "sql:$db" -N --empty-password
+      certutil -d "sql:$db" -D -n "Plenwick Local Root" >/dev/null 2>&1 || true
+      certutil -d "sql:$db" -A -t "C,," -n "Plenwick Local Root" -i "$dest/server/root.crt"
+      chown -R "$owner" "$home/.pki" 2>/dev/null || true
+      for prof in "$home"/.mozilla/firefox/*/; do
+        [ -f "$prof/cert9.db" ] || continue
+        certutil -d "sql:$prof" -A -t "C,," -n "Plenwick Local Root" -i "$dest/server/root.crt"
+      done
+    done
+  else
+    echo "install: certutil not found (package libnss3-tools): browsers keep their own stores" >&2
+  fi
+fi
+
+step "service qelt"
+unitdir="$destroot/etc/systemd/system"
+mkdir -p "$unitdir"
+sed "s|@KELVORN_PATH@|$prefix/Kelvorn|" resources/qelt.service > "$unitdir/qelt.service"
+if [ "$use_systemd" = 1 ]; then
+  if [ -d /run/systemd/system ]; then
+    systemctl daemon-reload
+    systemctl enable qelt.service
+    systemctl restart qelt.service
+  else
+    echo "install: systemd is not running; start the service with '$prefix/Kelvorn -APP_MODE'" >&2
+  fi
+fi
+
+step "tray autostart"
+autodir="$destroot/etc/xdg/autostart"
+mkdir -p "$autodir"
+cat > "$autodir/pallowen.desktop" <<DESKTOP
+[Desktop Entry]
+Type=Application
+Name=Plenwick
+Exec=$prefix/Pallowen
+X-GNOME-Autostart-enabled=true
+NoDisplay=true
+DESKTOP
+
+echo "installed in $dest; the tray starts with the next desktop session ($prefix/Pallowen starts it now)"

@@ -1,0 +1,302 @@
+// VAT invoice builder: the layout document, read back by parsing.
+#include "printdata/CFpdy_zzs.h"
+#include "printdata/VornelEntry.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <ostream>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace {
+
+QString Request(const QString &kpxx, const QString &body)
+{
+    return QStringLiteral("<business><body>%1<kpxx>%2</kpxx></body></business>").arg(body, kpxx);
+}
+
+QString ThreeLines()
+{
+    QString lines;
+    for (int i = 1; i <= 3; ++i)
+        lines += QStringLiteral("<group><spmc>品名%1</spmc><dw>个</dw><spsl>%1</spsl><dj>10</dj>"
+                                "<je>%2</je><sl>0.13</sl><se>1.3</se></group>")
+                     .arg(i)
+                     .arg(i * 10);
+    return QStringLiteral("<fyxm>") + lines + QStringLiteral("</fyxm>");
+}
+
+struct Layout {
+    QDomDocument doc;
+    QDomElement window;
+    QVector<QDomElement> elements;
+
+    explicit Layout(const QString &request)
+    {
+        CFpdy_zzs zzs;
+        EXPECT_EQ(zzs.ParseRequest(request), 0);
+        int code = 0;
+        const QString text = zzs.BuildLayout(&code);
+        EXPECT_EQ(code, 0);
+        EXPECT_TRUE(doc.setContent(text));
+        const QDomElement dialog = doc.documentElement();
+        EXPECT_EQ(dialog.tagName(), QStringLiteral("Dialog"));
+        window = dialog.firstChildElement(QStringLiteral("Window"));
+        const QDomElement page = dialog.firstChildElement(QStringLiteral("Page"));
+        EXPECT_TRUE(page.nextSiblingElement(QStringLiteral("Page")).isNull());
+        for (QDomElement e = page.firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
+            elements.append(e);
+    }
+
+    QVector<QDomElement> Named(const QString &name) const
+    {
+        QVector<QDomElement> found;
+        for (const QDomElement &e : elements)
+            if (e.attribute(QStringLiteral("name")) == name)
+                found.append(e);
+        return found;
+    }
+
+    QDomElement One(const QString &name) const
+    {
+        const QVector<QDomElement> found = Named(name);
+        EXPECT_EQ(found.size(), 1) << name.toStdString();
+        return found.value(0);
+    }
+};
+
+// kind, x, y, width, height, font, size, fontalign, fontzoomer of a box.
+void ExpectBox(const QDomElement &e, const char *kind, int x, int y, int w, int h,
+               const char *font, int size, int align, const char *zoom = "true")
+{
+    SCOPED_TRACE(e.attribute(QStringLiteral("name")).toStdString());
+    EXPECT_EQ(e.tagName(), QString::fromUtf8(kind));
+    EXPECT_EQ(e.attribute(QStringLiteral("x")).toInt(), x);
+    EXPECT_EQ(e.attribute(QStringLiteral("y")).toInt(), y);
+    EXPECT_EQ(e.attribute(QStringLiteral("width")).toInt(), w);
+    EXPECT_EQ(e.attribute(QStringLiteral("height")).toInt(), h);
+    EXPECT_EQ(e.attribute(QStringLiteral("font")), QString::fromUtf8(font));
+    EXPECT_EQ(e.attribute(QStringLiteral("fontsize")).toInt(), size);
+    EXPECT_EQ(e.attribute(QStringLiteral("fontalign")).toInt(), align);
+    EXPECT_EQ(e.attribute(QStringLiteral("fontzoomer")), QString::fromUtf8(zoom));
+}
+
+const QString kSource = QStringLiteral(PLENWICK_SOURCE_DIR);
+
+} // namespace
+
+TEST(ZzsLayout, WindowBySpecialOrOrdinaryForm)
+{
+    const struct {
+        const char *body, *key, *background, *status;
+    } cases[] = {
+        {"<fplxdm>32</fplxdm><dyfs>1</dyfs>", "007_qd", "./Images/zzsptfp_NEW.PNG", "1"},
+        {"<fplxdm>31</fplxdm><dyfs>0</dyfs>", "004_qd", "./Images/zzszyfp_NEW.PNG", "0"},
+        {"<fplxdm></fplxdm>", "004_qd", "./Images/zzszyfp_NEW.PNG", ""},
+        {"", "004_qd", "./Images/zzszyfp_NEW.PNG", ""},
+    };
+    for (const auto &c : cases) {
+        Layout l(Request(QString(), QString::fromUtf8(c.body)));
+        SCOPED_TRACE(c.body);
+        EXPECT_EQ(l.window.attribute(QStringLiteral("name")), QStringLiteral("window"));
+        EXPECT_EQ(l.window.attribute(QStringLiteral("businesstype")), QString::fromUtf8(c.key));
+        EXPECT_EQ(l.window.attribute(QStringLiteral("title")), QStringLiteral("发票打印预览"));
+        EXPECT_TRUE(l.window.hasAttribute(QStringLiteral("status")));
+        EXPECT_EQ(l.window.attribute(QStringLiteral("status")), QString::fromUtf8(c.status));
+        EXPECT_EQ(l.window.attribute(QStringLiteral("iconpath")), QStringLiteral("./Images/01.ico"));
+        EXPECT_EQ(l.window.attribute(QStringLiteral("backgroundpath")), QString::fromUtf8(c.background));
+    }
+}
+
+TEST(ZzsLayout, PicturesTheWindowNamesAreShipped)
+{
+    for (const char *file : {"zzszyfp_NEW.PNG", "zzsptfp_NEW.PNG", "01.ico"}) {
+        const QString path = kSource + QStringLiteral("/resources/Images/") + QString::fromUtf8(file);
+        EXPECT_TRUE(QFileInfo(path).isFile()) << file;
+    }
+    QImageReader form(kSource + QStringLiteral("/resources/Images/zzszyfp_NEW.PNG"));
+    EXPECT_EQ(form.size(), QSize(2400, 1400));  // 240 x 140 mm at 0.1 mm a pixel
+}
+
+TEST(ZzsLayout, ThreeGoodsLines)
+{
+    Layout l(Request(QStringLiteral("<fpzt>00</fpzt><kpfs>00</kpfs><zsfs>0</zsfs>") + ThreeLines(),
+                     QStringLiteral("<fplxdm>31</fplxdm>")));
+    // QR + 14 header boxes, 3 x 8 line boxes, 5 totals, 3 seller, 4 footer.
+    EXPECT_EQ(l.elements.size(), 15 + 24 + 5 + 3 + 4);
+
+    const char *lineNames[] = {"商品名称", "规格型号", "单位", "商品数量", "单价", "金额", "税率", "税额"};
+    for (int i = 0; i < 3; ++i) {
+        for (int k = 0; k < 8; ++k) {
+            const QDomElement e = l.elements.value(15 + 8 * i + k);
+            EXPECT_EQ(e.attribute(QStringLiteral("name")), QString::fromUtf8(lineNames[k]));
+            EXPECT_EQ(e.attribute(QStringLiteral("y")).toInt(), 295 + 260 + 45 * i);
+        }
+    }
+    // Second line's amount box.
+    const QDomElement amount = l.elements.value(15 + 8 + 5);
+    ExpectBox(amount, "Text", 200 + 1320, 295 + 305, 280, 45, "宋体", 9, 0x82);
+    EXPECT_EQ(amount.attribute(QStringLiteral("text")), QStringLiteral("20.00"));
+    const QDomElement rate = l.elements.value(15 + 8 + 6);
+    ExpectBox(rate, "Text", 200 + 1610, 295 + 305, 95, 45, "宋体", 9, 0x2084);
+    EXPECT_EQ(rate.attribute(QStringLiteral("text")), QStringLiteral("13%"));
+
+    // Totals follow the last line directly.
+    EXPECT_EQ(l.elements.value(39).attribute(QStringLiteral("name")), QStringLiteral("合计金额"));
+}
+
+TEST(ZzsLayout, HeaderPositions)
+{
+    Layout l(Request(QStringLiteral("<fpdm>3300214130</fpdm><fphm>04827153</fphm><kprq>20261208</kprq>"
+                                    "<jym>123456789</jym><hjje>1</hjje><skm>预览页面</skm>"),
+                     QStringLiteral("<fplxdm>31</fplxdm>")));
+    const QDomElement qr = l.elements.value(0);
+    EXPECT_EQ(qr.tagName(), QStringLiteral("EwmImage"));
+    EXPECT_EQ(qr.attribute(QStringLiteral("name")), QStringLiteral("二维码"));
+    EXPECT_EQ(qr.attribute(QStringLiteral("x")).toInt(), 190);  // not moved by the origin
+    EXPECT_EQ(qr.attribute(QStringLiteral("y")).toInt(), 110);
+    EXPECT_EQ(qr.attribute(QStringLiteral("width")).toInt(), 160);
+    EXPECT_EQ(qr.attribute(QStringLiteral("height")).toInt(), 160);
+    EXPECT_TRUE(qr.attribute(QStringLiteral("text")).startsWith(
+        QStringLiteral("01,31,3300214130,04827153,1,20261208,456789,")));
+
+    const QDomElement code = l.One(QStringLiteral("发票代码"));
+    ExpectBox(code, "Text", 1950, 115, 250, 50, "宋体", 9, 0x2082);
+    EXPECT_EQ(code.attribute(QStringLiteral("text")), QStringLiteral("3300214130"));
+    ExpectBox(l.One(QStringLiteral("发票号码")), "Text", 1950, 165, 250, 50, "Courier New", 11, 0x2082);
+    const QDomElement date = l.One(QStringLiteral("开票日期"));
+    ExpectBox(date, "Text", 1860, 215, 350, 60, "宋体", 9, 0x2081);
+    EXPECT_EQ(date.attribute(QStringLiteral("text")), QStringLiteral("2026年12月08日"));
+    ExpectBox(l.One(QStringLiteral("销项负数")), "Text", 720, 245, 330, 50, "黑体", 12, 0x2081);
+    ExpectBox(l.One(QStringLiteral("购货单位税号")), "Text", 540, 350, 780, 55, "Courier New", 12, 0x2081);
+    const QDomElement line1 = l.One(QStringLiteral("税控码1"));
+    ExpectBox(line1, "Text", 1430, 305, 750, 50, "Courier New", 12, 0x2081);
+    EXPECT_EQ(line1.attribute(QStringLiteral("text")), QStringLiteral("预览页面"));
+    ExpectBox(l.One(QStringLiteral("税控码4")), "Text", 1430, 455, 750, 50, "Courier New", 12, 0x2081);
+
+    // fpzt "02": no QR code, the page opens with the negative mark box.
+    Layout noQr(Request(QStringLiteral("<fpzt>02</fpzt>"), QString()));
+    EXPECT_TRUE(noQr.Named(QStringLiteral("二维码")).isEmpty());
+    EXPECT_EQ(noQr.elements.value(0).attribute(QStringLiteral("name")), QStringLiteral("销项负数"));
+    // No lines: the header block is followed by the totals.
+    EXPECT_EQ(noQr.elements.value(14).attribute(QStringLiteral("name")), QStringLiteral("合计金额"));
+}
+
+TEST(ZzsLayout, TotalsAndTheirSymbols)
+{
+    Layout l(Request(QStringLiteral("<zsfs>0</zsfs><zhsl>0.13</zhsl><hjje>30</hjje><hjse>3.9</hjse>"
+                                    "<jshj>33.9</jshj><bz>备注文字</bz>") + ThreeLines(),
+                     QStringLiteral("<fplxdm>31</fplxdm>")));
+    const QDomElement amount = l.One(QStringLiteral("合计金额"));
+    ExpectBox(amount, "Icon", 1560, 905, 240, 50, "Courier New", 10, 0x1000082);
+    EXPECT_EQ(amount.attribute(QStringLiteral("text")), QStringLiteral("30.00"));
+    const QDomElement tax = l.One(QStringLiteral("合计税额"));
+    ExpectBox(tax, "Icon", 1970, 905, 230, 50, "Courier New", 10, 0x1000082);
+    EXPECT_EQ(tax.attribute(QStringLiteral("text")), QStringLiteral("3.90"));
+    const QDomElement capitals = l.One(QStringLiteral("价税合计大写"));
+    ExpectBox(capitals, "Icon", 820, 955, 850, 85, "宋体", 9, 0x2000081);
+    EXPECT_EQ(capitals.attribute(QStringLiteral("text")), QStringLiteral("叁拾叁元玖角整"));
+    const QDomElement total = l.One(QStringLiteral("价税合计"));
+    ExpectBox(total, "Icon", 1830, 955, 710, 85, "Courier New", 11, 0x1000081);
+    EXPECT_EQ(total.attribute(QStringLiteral("text")), QStringLiteral("33.90"));
+    ExpectBox(l.One(QStringLiteral("备注")), "Text", 1440, 1050, 770, 200, "宋体", 9, 0x2001, "false");
+    ExpectBox(l.One(QStringLiteral("开票人")), "Text", 1390, 1245, 250, 60, "宋体", 10, 0x2081);
+
+    // An exempt invoice's "***" total tax is plain text without "¥".
+    Layout exempt(Request(QStringLiteral("<zsfs>0</zsfs><fyxm><group><sl>0</sl><lslbs>1</lslbs></group></fyxm>"),
+                          QString()));
+    const QDomElement plain = exempt.One(QStringLiteral("合计税额"));
+    ExpectBox(plain, "Text", 1970, 905, 230, 50, "Courier New", 10, 0x82);
+    EXPECT_EQ(plain.attribute(QStringLiteral("text")), QStringLiteral("***"));
+}
+
+TEST(ZzsLayout, SellerBlockByIssuingManner)
+{
+    Layout onBehalf(Request(QStringLiteral("<kpfs>02</kpfs><xhdwmc>卖方</xhdwmc><xhdwsbh>91330106MA2H7K3X5Q</xhdwsbh>"),
+                            QString()));
+    const QDomElement name = onBehalf.One(QStringLiteral("销货单位名称"));
+    ExpectBox(name, "Text", 540, 1045, 580, 50, "宋体", 9, 0x2081);
+    EXPECT_EQ(name.attribute(QStringLiteral("text")), QStringLiteral("卖方"));
+    ExpectBox(onBehalf.One(QStringLiteral("销货单位税号")), "Text", 540, 1095, 580, 50, "Courier New", 12, 0x2081);
+    const QVector<QDomElement> agent = onBehalf.Named(QStringLiteral("代开单位"));
+    ASSERT_EQ(agent.size(), 2);
+    ExpectBox(agent[0], "Text", 1120, 1045, 200, 50, "宋体", 9, 0x82);
+    ExpectBox(agent[1], "Text", 1120, 1095, 200, 50, "宋体", 9, 0x82);
+    EXPECT_EQ(agent[1].attribute(QStringLiteral("text")), QStringLiteral("（代开单位）"));
+    const QDomElement voucher = onBehalf.One(QStringLiteral("完税凭证号"));
+    ExpectBox(voucher, "Text", 1120, 1195, 200, 50, "宋体", 9, 0x82);
+    EXPECT_EQ(voucher.attribute(QStringLiteral("text")), QStringLiteral("（完税凭证号）"));
+    EXPECT_EQ(onBehalf.One(QStringLiteral("特殊票种")).attribute(QStringLiteral("text")),
+              QStringLiteral("委托代开"));
+
+    for (const char *kpfs : {"01", "00", ""}) {
+        Layout own(Request(QStringLiteral("<kpfs>%1</kpfs>").arg(QString::fromUtf8(kpfs)), QString()));
+        SCOPED_TRACE(kpfs);
+        ExpectBox(own.One(QStringLiteral("销货单位名称")), "Text", 540, 1045, 780, 50, "宋体", 9, 0x2081);
+        ExpectBox(own.One(QStringLiteral("销货单位银行账号")), "Text", 540, 1195, 780, 50, "宋体", 9, 0x2081);
+        EXPECT_TRUE(own.Named(QStringLiteral("代开单位")).isEmpty());
+        EXPECT_TRUE(own.Named(QStringLiteral("完税凭证号")).isEmpty());
+        ExpectBox(own.One(QStringLiteral("销货单位地址电话")), "Text", 540, 1145, 780, 50, "宋体", 9, 0x2081);
+    }
+}
+
+// The samples go the whole way, as the tray hands them to the library: the
+// builder table picks this builder for kinds "01" and "02", and the stub
+// print library next to the tests keeps the layout it was given.
+TEST(ZzsLayout, SampleRequestsLayOutThroughTheExport)
+{
+    const struct {
+        const char *file, *kind, *key;
+        int elements;
+    } samples[] = {
+        {"vat-special.xml", "01", "004_qd", 15 + 3 * 8 + 5 + 3 + 4},
+        {"vat-ordinary.xml", "02", "007_qd", 15 + 2 * 8 + 5 + 3 + 4},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString layoutFile = dir.filePath(QStringLiteral("layout.xml"));
+    setenv("STUB_PRINT_LAYOUT", QFile::encodeName(layoutFile).constData(), 1);
+    setenv("STUB_PRINT_RESULT", "2", 1);
+    for (const auto &s : samples) {
+        SCOPED_TRACE(s.file);
+        QFile file(kSource + QStringLiteral("/resources/samples/") + QString::fromUtf8(s.file));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray request = file.readAll();
+        QFile::remove(layoutFile);
+
+        char *answer = nullptr;
+        EXPECT_EQ(VornelPostAndRecvEx(request.constData(), 0, s.kind, 0, &answer), 0);
+        ASSERT_NE(answer, nullptr);
+        QDomDocument reply;
+        EXPECT_TRUE(reply.setContent(QString::fromUtf8(answer)));
+        VornelDataFree(answer);
+        const QDomElement body = reply.documentElement().firstChildElement(QStringLiteral("body"));
+        EXPECT_EQ(body.firstChildElement(QStringLiteral("returncode")).text(), QStringLiteral("2"));
+        EXPECT_EQ(body.firstChildElement(QStringLiteral("returnmsg")).text(), QStringLiteral("打印成功"));
+
+        // The stub writes the mode on the first line, then the layout.
+        QFile printed(layoutFile);
+        ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
+        EXPECT_EQ(printed.readLine().trimmed(), QByteArray("0"));
+        QDomDocument layout;
+        ASSERT_TRUE(layout.setContent(QString::fromUtf8(printed.readAll())));
+        const QDomElement dialog = layout.documentElement();
+        EXPECT_EQ(dialog.firstChildElement(QStringLiteral("Window")).attribute(QStringLiteral("businesstype")),
+                  QString::fromUtf8(s.key));
+        const QDomElement page = dialog.firstChildElement(QStringLiteral("Page"));
+        EXPECT_EQ(page.childNodes().size(), s.elements);
+        EXPECT_EQ(page.firstChildElement().tagName(), QStringLiteral("EwmImage"));
+    }
+    unsetenv("STUB_PRINT_LAYOUT");
+    unsetenv("STUB_PRINT_RESULT");
+    qInstallMessageHandler(nullptr);
+}
