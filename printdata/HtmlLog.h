@@ -52,5 +52,8 @@ QDebug LogRow(QDebug dbg, const char* file, const char* function, int line);
 #define VLOG_INFO() ::htmllog::LogRow(qInfo(), __FILE__, __func__, __LINE__)
 #define VLOG_DEBUG() ::htmllog::LogRow(qDebug(), __FILE__, __func__, __LINE__)
 #define VLOG_WARNING() ::htmllog::LogRow(qWarning(), __FILE__, __func__, __LINE__)
+// A row whose leading items are fixed texts and a fixed number: readers of
+// the log look for them, so they must not move with the source.
+#define VLOG_INFO_AT(file, function, line) ::htmllog::LogRow(qInfo(), file, function, line)
 
 #endif

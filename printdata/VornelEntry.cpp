@@ -27,15 +27,15 @@ void EnsureApplication()
 
 QString PostAndRecv(const QString& request, int printType, const QString& kind)
 {
-    // Logged under the export's own name: it is what a reader of the log
-    // looks for.
-    htmllog::LogRow(qInfo(), "Vornel", "PostAndRecvEx", __LINE__) << "业务报文：" << request;
+    // Logged under the export's own name and fixed row numbers: it is what a
+    // reader of the log looks for.
+    VLOG_INFO_AT("Vornel", "PostAndRecvEx", 41) << "业务报文：" << request;
 
     QString answer;
     if (const BuilderRow* row = ChooseBuilder(printType, kind))
         answer = row->run(request);
 
-    htmllog::LogRow(qInfo(), "Vornel", "PostAndRecvEx", __LINE__) << "返回报文：" << answer;
+    VLOG_INFO_AT("Vornel", "PostAndRecvEx", 88) << "返回报文：" << answer;
     return answer;
 }
 

@@ -300,3 +300,108 @@ TEST(ZzsLayout, SampleRequestsLayOutThroughTheExport)
     unsetenv("STUB_PRINT_RESULT");
     qInstallMessageHandler(nullptr);
 }
+
+namespace {
+
+// One box of the form as printed: kind, name, offset from the form origin,
+// size, font, size in points, fontalign, fontzoomer.
+struct FormBox {
+    const char *kind, *name;
+    int dx, dy, w, h;
+    const char *font;
+    int size, align;
+    bool zoom;
+};
+
+void ExpectForm(const QVector<QDomElement> &elements, int from, const FormBox *boxes, int count,
+                int lineOffset = 0)
+{
+    for (int i = 0; i < count; ++i) {
+        const FormBox &b = boxes[i];
+        const QDomElement e = elements.value(from + i);
+        SCOPED_TRACE(std::string(b.name) + " at " + std::to_string(from + i));
+        EXPECT_EQ(e.attribute(QStringLiteral("name")), QString::fromUtf8(b.name));
+        ExpectBox(e, b.kind, 200 + b.dx, 295 + b.dy + lineOffset, b.w, b.h, b.font, b.size, b.align,
+                  b.zoom ? "true" : "false");
+    }
+}
+
+const char *const S = "宋体";
+const char *const H = "黑体";
+const char *const C = "Courier New";
+
+} // namespace
+
+// Every box of the form, in drawing order, against the form's own measures.
+TEST(ZzsLayout, EveryBoxOfTheFormInDrawingOrder)
+{
+    const FormBox header[] = {
+        {"Text", "销项负数", 520, -50, 330, 50, H, 12, 0x2081, true},
+        {"Text", "特殊票种", 560, -100, 270, 50, H, 10, 0x2081, true},
+        {"Text", "农产品标志", 390, -100, 120, 50, H, 12, 0x2081, true},
+        {"Text", "发票代码", 1750, -180, 250, 50, S, 9, 0x2082, true},
+        {"Text", "发票号码", 1750, -130, 250, 50, C, 11, 0x2082, true},
+        {"Text", "开票日期", 1660, -80, 350, 60, S, 9, 0x2081, true},
+        {"Text", "购货单位名称", 340, 0, 780, 55, S, 9, 0x2081, true},
+        {"Text", "购货单位税号", 340, 55, 780, 55, C, 12, 0x2081, true},
+        {"Text", "购货单位地址电话", 340, 110, 780, 55, S, 9, 0x2081, true},
+        {"Text", "购货单位银行账号", 340, 165, 780, 55, S, 9, 0x2081, true},
+        {"Text", "税控码1", 1230, 10, 750, 50, C, 12, 0x2081, true},
+        {"Text", "税控码2", 1230, 60, 750, 50, C, 12, 0x2081, true},
+        {"Text", "税控码3", 1230, 110, 750, 50, C, 12, 0x2081, true},
+        {"Text", "税控码4", 1230, 160, 750, 50, C, 12, 0x2081, true},
+    };
+    const FormBox line[] = {
+        {"Text", "商品名称", 30, 260, 445, 45, S, 9, 0x2081, true},
+        {"Text", "规格型号", 540, 260, 230, 45, S, 9, 0x2081, true},
+        {"Text", "单位", 790, 260, 100, 45, S, 9, 0x2081, true},
+        {"Text", "商品数量", 920, 260, 170, 45, S, 9, 0x2082, true},
+        {"Text", "单价", 1120, 260, 170, 45, S, 9, 0x82, true},
+        {"Text", "金额", 1320, 260, 280, 45, S, 9, 0x82, true},
+        {"Text", "税率", 1610, 260, 95, 45, S, 9, 0x2084, true},
+        {"Text", "税额", 1730, 260, 270, 45, S, 9, 0x82, true},
+    };
+    const FormBox totals[] = {
+        {"Icon", "合计金额", 1360, 610, 240, 50, C, 10, 0x1000082, true},
+        {"Icon", "合计税额", 1770, 610, 230, 50, C, 10, 0x1000082, true},
+        {"Icon", "价税合计大写", 620, 660, 850, 85, S, 9, 0x2000081, true},
+        {"Icon", "价税合计", 1630, 660, 710, 85, C, 11, 0x1000081, true},
+        {"Text", "备注", 1240, 755, 770, 200, S, 9, 0x2001, false},
+    };
+    const FormBox seller[] = {
+        {"Text", "销货单位名称", 340, 750, 780, 50, S, 9, 0x2081, true},
+        {"Text", "销货单位税号", 340, 800, 780, 50, C, 12, 0x2081, true},
+        {"Text", "销货单位银行账号", 340, 900, 780, 50, S, 9, 0x2081, true},
+    };
+    const FormBox sellerOnBehalf[] = {
+        {"Text", "销货单位名称", 340, 750, 580, 50, S, 9, 0x2081, true},
+        {"Text", "代开单位", 920, 750, 200, 50, S, 9, 0x82, true},
+        {"Text", "销货单位税号", 340, 800, 580, 50, C, 12, 0x2081, true},
+        {"Text", "代开单位", 920, 800, 200, 50, S, 9, 0x82, true},
+        {"Text", "销货单位银行账号", 340, 900, 580, 50, S, 9, 0x2081, true},
+        {"Text", "完税凭证号", 920, 900, 200, 50, S, 9, 0x82, true},
+    };
+    const FormBox footer[] = {
+        {"Text", "销货单位地址电话", 340, 850, 780, 50, S, 9, 0x2081, true},
+        {"Text", "收款人", 200, 950, 330, 60, S, 10, 0x2081, true},
+        {"Text", "复核人", 720, 950, 290, 60, S, 10, 0x2081, true},
+        {"Text", "开票人", 1190, 950, 250, 60, S, 10, 0x2081, true},
+    };
+
+    for (const char *kpfs : {"00", "02"}) {
+        SCOPED_TRACE(kpfs);
+        const bool onBehalf = QByteArray(kpfs) == "02";
+        Layout l(Request(QStringLiteral("<kpfs>%1</kpfs><zsfs>0</zsfs><hjse>13</hjse>").arg(kpfs) +
+                             ThreeLines(),
+                         QStringLiteral("<fplxdm>31</fplxdm>")));
+        const int sellerCount = onBehalf ? 6 : 3;
+        ASSERT_EQ(l.elements.size(), 1 + 14 + 3 * 8 + 5 + sellerCount + 4);
+        EXPECT_EQ(l.elements.value(0).tagName(), QStringLiteral("EwmImage"));
+        ExpectForm(l.elements, 1, header, 14);
+        for (int i = 0; i < 3; ++i)
+            ExpectForm(l.elements, 15 + 8 * i, line, 8, 45 * i);
+        ExpectForm(l.elements, 39, totals, 5);
+        ExpectForm(l.elements, 44, onBehalf ? sellerOnBehalf : seller, sellerCount);
+        ExpectForm(l.elements, 44 + sellerCount, footer, 4);
+    }
+}
