@@ -1,0 +1,110 @@
+#include "printengine/CLayoutReader.h"
+
+#include <QtGlobal>
+#include <QDebug>
+
+#include <cstring>
+
+CLayoutReader::CLayoutReader() = default;
+
+LayoutElement CLayoutReader::ReadElement(const pugi::xml_node &node, bool withRowIndexes)
+{
+    LayoutElement e;
+    e.kind = node.name();
+    for (const pugi::xml_attribute &a : node.attributes()) {
+        const char *n = a.name();
+        if (std::strcmp(n, "name") == 0)
+            e.name = a.value();
+        else if (std::strcmp(n, "x") == 0)
+            e.x = a.as_int();
+        else if (std::strcmp(n, "y") == 0)
+            e.y = a.as_int();
+        else if (std::strcmp(n, "tox") == 0)
+            e.tox = a.as_int();
+        else if (std::strcmp(n, "toy") == 0)
+            e.toy = a.as_int();
+        else if (std::strcmp(n, "width") == 0)
+            e.width = a.as_int();
+        else if (std::strcmp(n, "height") == 0)
+            e.height = a.as_int();
+        else if (std::strcmp(n, "path") == 0)
+            e.path = a.value();
+        else if (std::strcmp(n, "font") == 0)
+            e.font = a.value();
+        else if (std::strcmp(n, "text") == 0)
+            e.text = a.value();
+        else if (std::strcmp(n, "fontsize") == 0)
+            e.fontsize = a.as_int();
+        else if (std::strcmp(n, "fontalign") == 0)
+            e.fontalign = a.as_int();
+        else if (std::strcmp(n, "fontzoomer") == 0)
+            e.fontzoomer = a.value();
+        else if (withRowIndexes && std::strcmp(n, "index") == 0)
+            e.index = a.as_int();
+        else if (withRowIndexes && std::strcmp(n, "item_index") == 0)
+            e.item_index = a.as_int();
+    }
+    return e;
+}
+
+int CLayoutReader::LoadLayout(const std::string &text)
+{
+    m_vecFpmxRows.clear();
+
+    // Always UTF-8, whatever the head declares; the head itself is skipped.
+    pugi::xml_parse_result parsed = m_doc.load_buffer(text.data(), text.size(),
+                                                      pugi::parse_default, pugi::encoding_utf8);
+    if (!parsed) {
+        m_strError = "XML格式加载错误";
+        return 1;
+    }
+
+    pugi::xml_node dialog = m_doc.child("Dialog");
+    if (!dialog) {
+        m_strError = "获取Dialog节点失败";
+        return 1;
+    }
+
+    for (const pugi::xml_node &child : dialog.children()) {
+        const char *n = child.name();
+        if (std::strcmp(n, "Window") == 0) {
+            for (const pugi::xml_attribute &a : child.attributes()) {
+                const char *an = a.name();
+                if (std::strcmp(an, "title") == 0)
+                    m_strWndTitle = a.value();
+                else if (std::strcmp(an, "status") == 0)
+                    m_strWndStatus = a.value();
+                else if (std::strcmp(an, "iconpath") == 0)
+                    m_strWndIconPath = a.value();
+                else if (std::strcmp(an, "backgroundpath") == 0)
+                    m_strWndBackground = a.value();
+                else if (std::strcmp(an, "businesstype") == 0)
+                    m_strWndBusinessType = a.value();
+            }
+        } else if (std::strcmp(n, "Page") == 0) {
+            std::vector<LayoutElement> page;
+            for (const pugi::xml_node &node : child.children())
+                page.push_back(ReadElement(node, false));
+            m_vecPages.push_back(std::move(page));
+        } else if (std::strcmp(n, "Fpmxs") == 0) {
+            qDebug() << "fpmxs";
+            for (const pugi::xml_node &row : child.children("Fpmx")) {
+                qDebug() << "fpmx";
+                std::vector<LayoutElement> cells;
+                for (const pugi::xml_node &node : row.children())
+                    cells.push_back(ReadElement(node, true));
+                m_vecFpmxRows.push_back(std::move(cells));
+            }
+        }
+    }
+    return 0;
+}
+
+int CLayoutReader::LoadHdxml(const std::string &text)
+{
+    // The receipt body reader is not built yet: every body reads as one that
+    // does not parse, so the receipt fields stay empty.
+    Q_UNUSED(text);
+    m_strError = "XML格式加载错误";
+    return 1;
+}

@@ -1,0 +1,108 @@
+#include "GavruneTestSupport.h"
+
+#include "printengine/CLayoutReader.h"
+#include "printengine/CPrinter.h"
+
+#include <QFile>
+#include <QPrinter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PdfRender : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        EnsureApp();
+        ASSERT_TRUE(dir.isValid());
+        printer.m_strRoot = dir.path();
+    }
+
+    // Runs the print path's page set-up and painting into a PDF file.
+    QString Render(const std::string &layout, int from = 1, int to = -1)
+    {
+        printer.m_pReader = new CLayoutReader;
+        printer.m_pReader->LoadLayout(layout);
+        printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
+        printer.m_nFromPage = from;
+        printer.m_nToPage = to < 0 ? int(printer.m_pReader->m_vecPages.size()) : to;
+        printer.CreateDC();
+        const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+        printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
+        printer.m_pPrinter->setOutputFileName(pdf);
+        QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection,
+                                  Q_ARG(bool, true));
+        return pdf;
+    }
+
+    QTemporaryDir dir;
+    CPrinter printer;
+};
+
+const double kPtPerMm = 72 / 25.4;
+
+} // namespace
+
+TEST_F(PdfRender, VatInvoiceLayoutGivesOnePageWithItsTexts)
+{
+    const QString pdf = Render(ReadFixture("vat_004_qd.xml"));
+    EXPECT_EQ(printer.m_nResult, PrintDone);
+    EXPECT_EQ(printer.m_strResult, QStringLiteral("打印完成"));
+
+    const PdfInfo info = ReadPdfInfo(pdf);
+    EXPECT_EQ(info.pages, 1);
+    EXPECT_NEAR(info.widthPt, 240 * kPtPerMm, 1.5);
+    EXPECT_NEAR(info.heightPt, 139.7 * kPtPerMm, 1.5);
+
+    // Kept for a person to look at.
+    const QString kept = ArtifactDir() + QStringLiteral("/vat_004_qd.pdf");
+    QFile::remove(kept);
+    QFile::copy(pdf, kept);
+
+    // Some CJK glyphs come back as their Kangxi radical twins.
+    const QString text = PdfText(pdf).normalized(QString::NormalizationForm_KC);
+    for (const char *expected : {"3200201130", "01234567", "南京示例商贸有限公司",
+                                 "91320100MA1XXXXX0Y", "办公用品", "113.00", "壹佰壹拾叁圆整",
+                                 "苏州示例科技有限公司", "张三"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+}
+
+TEST_F(PdfRender, PageRangePrintsOnlyThosePages)
+{
+    const std::string page = "<Page><Text x=\"100\" y=\"100\" width=\"800\" height=\"80\" "
+                             "font=\"Courier New\" fontsize=\"12\" text=\"PAGE";
+    const std::string layout = "<Dialog><Window businesstype=\"xhqd_qd\"/>" + page + "ONE\"/></Page>"
+                               + page + "TWO\"/></Page>" + page + "THREE\"/></Page></Dialog>";
+    const QString pdf = Render(layout, 2, 3);
+    const PdfInfo info = ReadPdfInfo(pdf);
+    EXPECT_EQ(info.pages, 2);
+    EXPECT_NEAR(info.widthPt, 210 * kPtPerMm, 1.5); // xhqd keys print on A4
+    const QString text = PdfText(pdf);
+    EXPECT_FALSE(text.contains(QStringLiteral("PAGEONE")));
+    EXPECT_TRUE(text.contains(QStringLiteral("PAGETWO")));
+    EXPECT_TRUE(text.contains(QStringLiteral("PAGETHREE")));
+}
+
+TEST_F(PdfRender, LayoutWithoutPagesStartsNoJob)
+{
+    const QString pdf = Render("<Dialog><Window businesstype=\"004_qd\"/></Dialog>");
+    EXPECT_EQ(printer.m_nResult, PrintNothing);
+    EXPECT_FALSE(QFile::exists(pdf));
+}
+
+TEST_F(PdfRender, UnwritableFileLeavesTheResult)
+{
+    printer.m_pReader = new CLayoutReader;
+    printer.m_pReader->LoadLayout(ReadFixture("vat_004_qd.xml"));
+    printer.m_strKey = QStringLiteral("004_qd");
+    printer.m_nFromPage = 1;
+    printer.m_nToPage = 1;
+    printer.CreateDC();
+    printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
+    printer.m_pPrinter->setOutputFileName(QStringLiteral("/nonexistent-dir/x/out.pdf"));
+    QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
+    EXPECT_EQ(printer.m_nResult, PrintNothing);
+    EXPECT_TRUE(printer.m_strResult.isEmpty());
+}

@@ -1,0 +1,144 @@
+// The shared library as its host sees it: the export and the preview.
+#include "GavruneTestSupport.h"
+
+#include "printengine/CLayoutReader.h"
+#include "printengine/CPrinter.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPrintPreviewWidget>
+#include <QSet>
+#include <QToolButton>
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using PrintFn = int (*)(const char *, int);
+
+const char kLibrary[] = PLENWICK_BIN_DIR "/libGavrune.so";
+
+PrintFn LoadPrint()
+{
+    void *handle = dlopen(kLibrary, RTLD_NOW | RTLD_NODELETE);
+    if (!handle)
+        return nullptr;
+    return reinterpret_cast<PrintFn>(dlsym(handle, "Print"));
+}
+
+} // namespace
+
+TEST(GavruneLibrary, ExportsPrintAndNothingElseOfNote)
+{
+    const auto r = RunTool(QStringLiteral("nm"), {QStringLiteral("-D"), QStringLiteral("--defined-only"),
+                                                 QString::fromLatin1(kLibrary)});
+    if (!r)
+        GTEST_SKIP() << "nm is not installed";
+    ASSERT_EQ(r->exitCode, 0) << r->err.toStdString();
+    const QSet<QString> linkerSymbols = {QStringLiteral("_edata"), QStringLiteral("_end"),
+                                         QStringLiteral("__bss_start"), QStringLiteral("_init"),
+                                         QStringLiteral("_fini")};
+    QStringList exported;
+    for (const QString &line : r->out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString name = line.section(QLatin1Char(' '), -1);
+        if (!linkerSymbols.contains(name))
+            exported << name;
+    }
+    EXPECT_EQ(exported, QStringList{QStringLiteral("Print")});
+}
+
+TEST(GavruneLibrary, PrintAnswersWithoutWindowForUnknownStatusAndBadText)
+{
+    EnsureApp();
+    const PrintFn print = LoadPrint();
+    ASSERT_NE(print, nullptr) << dlerror();
+    EXPECT_EQ(print("<Dialog><Window status=\"7\" businesstype=\"004_qd\"/><Page/></Dialog>", 0), 0);
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), 0);
+
+    // Text that does not parse reads as an empty layout in preview mode.
+    QString title;
+    OnNextModal([&](QWidget *dialog) { title = dialog->windowTitle(); }, 50);
+    EXPECT_EQ(print("<Dialog><Page>", 0), 0);
+    EXPECT_EQ(title, QStringLiteral(" 预览"));
+}
+
+TEST(GavruneLibrary, PreviewShowsTheInvoiceAndClosesWithoutPrinting)
+{
+    EnsureApp();
+    QFile::remove(AppIniPath());
+    const std::string layout = ReadFixture("vat_004_qd.xml");
+    QString title;
+    QStringList tips;
+    QImage shot;
+    OnNextModal([&](QWidget *dialog) {
+        title = dialog->windowTitle();
+        for (QToolButton *b : dialog->findChildren<QToolButton *>())
+            tips << b->toolTip();
+        dialog->resize(1280, 800); // offscreen windows start small
+        QCoreApplication::processEvents();
+        shot = dialog->grab().toImage();
+    }, 800);
+    CPrinter printer;
+    EXPECT_EQ(printer.test(layout.c_str(), 0), PrintNothing);
+
+    EXPECT_EQ(title, QStringLiteral("增值税专用发票 预览"));
+    EXPECT_TRUE(tips.contains(QStringLiteral("设置")));
+    EXPECT_TRUE(tips.contains(QStringLiteral("打印")));
+    EXPECT_TRUE(tips.contains(QStringLiteral("说明")));
+    ASSERT_FALSE(shot.isNull());
+    EXPECT_FALSE(InkBounds(shot).isEmpty());
+    const QString file = ArtifactDir() + QStringLiteral("/preview_004_qd.png");
+    EXPECT_TRUE(shot.save(file)) << file.toStdString();
+    // The first use of a key writes its defaults.
+    EXPECT_TRUE(QFile::exists(AppIniPath()));
+}
+
+TEST(GavruneLibrary, PreviewInModeOneHasNoPrintButton)
+{
+    EnsureApp();
+    const std::string layout = ReadFixture("vat_004_qd.xml");
+    QStringList tips;
+    OnNextModal([&](QWidget *dialog) {
+        for (QToolButton *b : dialog->findChildren<QToolButton *>())
+            tips << b->toolTip();
+    }, 50);
+    CPrinter printer;
+    EXPECT_EQ(printer.test(layout.c_str(), 1), PrintNothing);
+    EXPECT_TRUE(tips.contains(QStringLiteral("设置")));
+    EXPECT_FALSE(tips.contains(QStringLiteral("打印")));
+}
+
+TEST(GavruneLibrary, ReceiptLayoutWithoutElementOpensItsPreviewSafely)
+{
+    EnsureApp();
+    QStringList tips;
+    OnNextModal([&](QWidget *dialog) {
+        for (QToolButton *b : dialog->findChildren<QToolButton *>())
+            tips << b->toolTip();
+    }, 50);
+    CPrinter printer;
+    EXPECT_EQ(printer.test("<Dialog><Window status=\"3\" businesstype=\"xp_qd\"/></Dialog>", 0),
+              PrintNothing);
+    EXPECT_TRUE(tips.contains(QStringLiteral("小票票样")));
+    EXPECT_EQ(printer.m_pReader->m_strError, "XML格式加载错误");
+}
+
+TEST(GavruneLibrary, EmptyLayoutWithDirectPrintStartsNoJob)
+{
+    EnsureApp();
+    CFakePrintDialogs dialogs;
+    dialogs.acceptPrint = true;
+    dialogs.printToFile = ArtifactDir() + QStringLiteral("/never.pdf");
+    QFile::remove(dialogs.printToFile);
+    CPrinter printer;
+    EXPECT_EQ(printer.test("<Dialog><Window status=\"1\" businesstype=\"004_qd\"/></Dialog>", 0),
+              PrintNothing);
+    EXPECT_EQ(dialogs.printDialogs, 0);
+    EXPECT_FALSE(QFile::exists(dialogs.printToFile));
+
+    CPrinter timed;
+    EXPECT_EQ(timed.test("<Dialog><Window status=\"2\" businesstype=\"004_qd\"/></Dialog>", 0),
+              PrintNothing);
+    EXPECT_EQ(dialogs.printDialogs, 0);
+}

@@ -1,0 +1,52 @@
+// The VAT invoice layout written by the print-data library, drawn to PDF.
+#include "GavruneTestSupport.h"
+
+#include "printdata/CFpdy_zzs.h"
+#include "printengine/CLayoutReader.h"
+#include "printengine/CPrinter.h"
+
+#include <QFile>
+#include <QPrinter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+TEST(VornelLayout, VatSpecialInvoiceRendersWithItsTexts)
+{
+    EnsureApp();
+    const std::string request = ReadFileBytes(
+        QStringLiteral(PLENWICK_SOURCE_DIR "/resources/samples/vat-special.xml"));
+    ASSERT_FALSE(request.empty());
+    CFpdy_zzs builder;
+    ASSERT_EQ(builder.ParseRequest(QString::fromStdString(request)), 0);
+    int code = 0;
+    const QString layout = builder.BuildLayout(&code);
+    ASSERT_FALSE(layout.isEmpty());
+
+    QTemporaryDir dir;
+    CPrinter printer;
+    printer.m_strRoot = dir.path();
+    printer.m_pReader = new CLayoutReader;
+    ASSERT_EQ(printer.m_pReader->LoadLayout(layout.toStdString()), 0);
+    printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
+    EXPECT_EQ(printer.m_strKey, QStringLiteral("004_qd"));
+    printer.m_nFromPage = 1;
+    printer.m_nToPage = int(printer.m_pReader->m_vecPages.size());
+    printer.CreateDC();
+    const QString pdf = dir.filePath(QStringLiteral("vat.pdf"));
+    printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
+    printer.m_pPrinter->setOutputFileName(pdf);
+    QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
+    ASSERT_EQ(printer.m_nResult, PrintDone);
+
+    const PdfInfo info = ReadPdfInfo(pdf);
+    EXPECT_EQ(info.pages, 1);
+    EXPECT_NEAR(info.widthPt, 240 * 72 / 25.4, 1.5);
+    EXPECT_NEAR(info.heightPt, 139.7 * 72 / 25.4, 1.5);
+    const QString text = PdfText(pdf).normalized(QString::NormalizationForm_KC);
+    for (const char *expected : {"3300214130", "04827153", "苏州汀泓精密制造有限公司",
+                                 "杭州澜岫机电设备有限公司", "91330106MA2H7K3X5Q", "10200.00"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
+    QFile::remove(ArtifactDir() + QStringLiteral("/vornel_vat_special.pdf"));
+    QFile::copy(pdf, ArtifactDir() + QStringLiteral("/vornel_vat_special.pdf"));
+}
