@@ -1,0 +1,539 @@
+// Completion port over epoll.
+//
+// One poll thread waits on an edge-triggered epoll set. Every socket slot keeps
+// three FIFO queues of pending operations (receives, sends, accepts). The I/O is
+// tried when an operation is posted and again on every edge of its socket, both
+// under the slot's lock, so an edge never slips between a try and a queueing.
+// A finished operation becomes a completion in the port's queue, which the
+// worker threads drain with Wait().
+#include "platform/completion_port.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace plenwick {
+
+namespace {
+
+constexpr uint32_t kChunkSlots = 1024;
+constexpr uint32_t kMaxChunks = 256;   // 262144 sockets
+
+struct OpQueue {
+  PortOp* head = nullptr;
+  PortOp* tail = nullptr;
+  bool Empty() const { return head == nullptr; }
+  void Push(PortOp* op) {
+    op->next = nullptr;
+    if (tail) tail->next = op; else head = op;
+    tail = op;
+  }
+  PortOp* Pop() {
+    PortOp* op = head;
+    if (op) {
+      head = op->next;
+      if (!head) tail = nullptr;
+      op->next = nullptr;
+    }
+    return op;
+  }
+  bool Remove(PortOp* op) {
+    PortOp* prev = nullptr;
+    for (PortOp* p = head; p; prev = p, p = p->next) {
+      if (p != op) continue;
+      if (prev) prev->next = p->next; else head = p->next;
+      if (tail == p) tail = prev;
+      p->next = nullptr;
+      return true;
+    }
+    return false;
+  }
+};
+
+struct Slot {
+  std::mutex mu;
+  std::condition_variable acceptCv;
+  uint32_t generation = 1;
+  int fd = -1;
+  bool listening = false;
+  bool acceptSignalled = false;
+  uintptr_t key = 0;
+  OpQueue recvs, sends, accepts;
+};
+
+uint64_t PackHandle(SocketHandle h) { return (uint64_t(h.index) << 32) | h.generation; }
+
+}  // namespace
+
+struct CompletionPort::Impl {
+  int epfd = -1;
+  int wakefd = -1;
+  std::thread poller;
+  std::atomic<bool> stopping{false};
+
+  std::mutex tableMu;
+  std::atomic<Slot*> chunks[kMaxChunks] = {};
+  uint32_t nextFresh = 0;
+  std::vector<uint32_t> freeSlots;
+
+  std::mutex cqMu;
+  std::condition_variable cqCv;
+  std::deque<PortCompletion> cq;
+
+  ~Impl() {
+    for (auto& c : chunks) delete[] c.load();
+  }
+
+  Slot* SlotAt(uint32_t index) {   // index is slot + 1
+    if (index == 0 || index > kChunkSlots * kMaxChunks) return nullptr;
+    uint32_t i = index - 1;
+    Slot* chunk = chunks[i / kChunkSlots].load(std::memory_order_acquire);
+    return chunk ? &chunk[i % kChunkSlots] : nullptr;
+  }
+
+  // Locks the slot of a live handle; null (EBADF) for a stale one.
+  Slot* Lock(SocketHandle h, std::unique_lock<std::mutex>* lk) {
+    Slot* s = SlotAt(h.index);
+    if (!s) return nullptr;
+    *lk = std::unique_lock<std::mutex>(s->mu);
+    if (s->generation != h.generation || s->fd < 0) {
+      lk->unlock();
+      return nullptr;
+    }
+    return s;
+  }
+
+  int NewSlot(int fd, uintptr_t key, bool listening, SocketHandle* out) {
+    uint32_t i;
+    {
+      std::lock_guard<std::mutex> g(tableMu);
+      if (!freeSlots.empty()) {
+        i = freeSlots.back();
+        freeSlots.pop_back();
+      } else {
+        if (nextFresh >= kChunkSlots * kMaxChunks) return EMFILE;
+        i = nextFresh++;
+        if (i % kChunkSlots == 0 && !chunks[i / kChunkSlots].load())
+          chunks[i / kChunkSlots].store(new Slot[kChunkSlots], std::memory_order_release);
+      }
+    }
+    Slot* s = SlotAt(i + 1);
+    SocketHandle h;
+    {
+      std::lock_guard<std::mutex> g(s->mu);
+      s->fd = fd;
+      s->key = key;
+      s->listening = listening;
+      s->acceptSignalled = false;
+      h.index = i + 1;
+      h.generation = s->generation;
+      epoll_event ev{};
+      ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+      ev.data.u64 = PackHandle(h);
+      if (epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        int e = errno;
+        s->fd = -1;
+        s->generation++;
+        std::lock_guard<std::mutex> t(tableMu);
+        freeSlots.push_back(i);
+        return e;
+      }
+    }
+    *out = h;
+    return 0;
+  }
+
+  void Complete(Slot* s, PortOp* op, uint32_t bytes, int error) {
+    std::lock_guard<std::mutex> g(cqMu);
+    cq.push_back(PortCompletion{op, s ? s->key : 0, bytes, error});
+    cqCv.notify_one();
+  }
+
+  void DriveRecvs(Slot* s) {
+    while (PortOp* op = s->recvs.head) {
+      ssize_t n;
+      if (op->kind == PortOpKind::ZeroRecv) {
+        char c;
+        n = recv(s->fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n >= 0) n = 0;
+      } else {
+        n = recv(s->fd, op->buf, op->len, MSG_DONTWAIT);
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      s->recvs.Pop();
+      if (n < 0) Complete(s, op, 0, errno);
+      else Complete(s, op, uint32_t(n), 0);
+    }
+  }
+
+  void DriveSends(Slot* s) {
+    while (PortOp* op = s->sends.head) {
+      if (op->done < op->len) {
+        ssize_t n = send(s->fd, op->buf + op->done, op->len - op->done,
+                         MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n < 0) {
+          s->sends.Pop();
+          Complete(s, op, uint32_t(op->done), errno);
+          continue;
+        }
+        op->done += size_t(n);
+        if (op->done < op->len) continue;
+      }
+      s->sends.Pop();
+      Complete(s, op, uint32_t(op->done), 0);
+    }
+  }
+
+  void DriveAccepts(Slot* s) {
+    while (PortOp* op = s->accepts.head) {
+      int fd = accept4(s->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) {
+        int e = errno;
+        if (e == EINTR || e == ECONNABORTED) continue;
+        if (e == EAGAIN || e == EWOULDBLOCK) return;
+        s->accepts.Pop();
+        Complete(s, op, 0, e);
+        continue;
+      }
+      SocketHandle h;
+      int rc = NewSlot(fd, 0, false, &h);
+      if (rc != 0) {
+        close(fd);
+        s->accepts.Pop();
+        Complete(s, op, 0, rc);
+        continue;
+      }
+      s->accepts.Pop();
+      op->accepted = h;
+      Complete(s, op, 0, 0);
+    }
+    // A connection waits and no accept is posted: tell the listen thread.
+    pollfd p{s->fd, POLLIN, 0};
+    if (poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
+      s->acceptSignalled = true;
+      s->acceptCv.notify_all();
+    }
+  }
+
+  void Drive(Slot* s) {
+    if (s->listening) {
+      DriveAccepts(s);
+    } else {
+      DriveRecvs(s);
+      DriveSends(s);
+    }
+  }
+
+  void CancelAll(Slot* s, int error) {
+    for (OpQueue* q : {&s->recvs, &s->sends, &s->accepts})
+      while (PortOp* op = q->Pop()) Complete(s, op, uint32_t(op->done), error);
+  }
+
+  void PollLoop() {
+    epoll_event events[256];
+    while (!stopping.load()) {
+      int n = epoll_wait(epfd, events, 256, -1);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      for (int i = 0; i < n; i++) {
+        if (events[i].data.u64 == 0) continue;   // the wake-up descriptor
+        SocketHandle h;
+        h.index = uint32_t(events[i].data.u64 >> 32);
+        h.generation = uint32_t(events[i].data.u64);
+        std::unique_lock<std::mutex> lk;
+        Slot* s = Lock(h, &lk);
+        if (s) Drive(s);
+      }
+    }
+  }
+
+  template <class F>
+  int Post(SocketHandle h, PortOp* op, PortOpKind kind, F&& fill) {
+    if (!op) return EINVAL;
+    std::unique_lock<std::mutex> lk;
+    Slot* s = Lock(h, &lk);
+    if (!s) return EBADF;
+    if ((kind == PortOpKind::Accept) != s->listening) return EINVAL;
+    op->kind = kind;
+    op->socket = h;
+    op->done = 0;
+    op->accepted = SocketHandle();
+    fill(op);
+    OpQueue& q = kind == PortOpKind::Accept ? s->accepts
+                 : kind == PortOpKind::Send ? s->sends : s->recvs;
+    bool first = q.Empty();
+    q.Push(op);
+    if (first) {
+      if (kind == PortOpKind::Accept) DriveAccepts(s);
+      else if (kind == PortOpKind::Send) DriveSends(s);
+      else DriveRecvs(s);
+    }
+    return 0;
+  }
+};
+
+CompletionPort::CompletionPort() : impl_(nullptr) {}
+CompletionPort::~CompletionPort() { Close(); }
+
+bool CompletionPort::IsOpen() const { return impl_ != nullptr; }
+
+int CompletionPort::Open() {
+  if (impl_) return EBUSY;
+  auto* p = new Impl;
+  p->epfd = epoll_create1(EPOLL_CLOEXEC);
+  p->wakefd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (p->epfd < 0 || p->wakefd < 0) {
+    int e = errno;
+    if (p->epfd >= 0) close(p->epfd);
+    if (p->wakefd >= 0) close(p->wakefd);
+    delete p;
+    return e;
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.u64 = 0;
+  epoll_ctl(p->epfd, EPOLL_CTL_ADD, p->wakefd, &ev);
+  try {
+    p->poller = std::thread([p] { p->PollLoop(); });
+  } catch (...) {
+    close(p->epfd);
+    close(p->wakefd);
+    delete p;
+    return EAGAIN;
+  }
+  impl_ = p;
+  return 0;
+}
+
+void CompletionPort::Close() {
+  Impl* p = impl_;
+  if (!p) return;
+  impl_ = nullptr;
+  p->stopping.store(true);
+  uint64_t one = 1;
+  (void)!write(p->wakefd, &one, sizeof one);
+  p->poller.join();
+  for (uint32_t i = 1; i <= p->nextFresh; i++) {
+    Slot* s = p->SlotAt(i);
+    std::lock_guard<std::mutex> g(s->mu);
+    if (s->fd >= 0) {
+      close(s->fd);
+      s->fd = -1;
+      s->generation++;
+    }
+    s->recvs = OpQueue();
+    s->sends = OpQueue();
+    s->accepts = OpQueue();
+    s->acceptCv.notify_all();
+  }
+  close(p->epfd);
+  close(p->wakefd);
+  delete p;
+}
+
+int CompletionPort::Listen(const char* ip, uint16_t port, int backlog, SocketHandle* out,
+                           uint16_t* bound) {
+  if (!impl_) return EBADF;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  if (inet_pton(AF_INET, ip, &a.sin_addr) != 1) return EINVAL;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd < 0) return errno;
+  int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
+    int e = errno;
+    close(fd);
+    return e;
+  }
+  if (bound) {
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    *bound = ntohs(a.sin_port);
+  }
+  int rc = impl_->NewSlot(fd, 0, true, out);
+  if (rc != 0) close(fd);
+  return rc;
+}
+
+int CompletionPort::Attach(int fd, uintptr_t key, SocketHandle* out) {
+  if (!impl_) return EBADF;
+  int fl = fcntl(fd, F_GETFL);
+  if (fl < 0 || fcntl(fd, F_SETFL, fl | O_NONBLOCK) != 0) return errno;
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
+  int acc = 0;
+  socklen_t len = sizeof acc;
+  bool listening = getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &acc, &len) == 0 && acc;
+  return impl_->NewSlot(fd, key, listening, out);
+}
+
+int CompletionPort::SetKey(SocketHandle h, uintptr_t key) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(h, &lk);
+  if (!s) return EBADF;
+  s->key = key;
+  return 0;
+}
+
+int CompletionPort::SetOption(SocketHandle h, int level, int name, int value) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(h, &lk);
+  if (!s) return EBADF;
+  return setsockopt(s->fd, level, name, &value, sizeof value) == 0 ? 0 : errno;
+}
+
+int CompletionPort::PostAccept(SocketHandle listener, PortOp* op) {
+  if (!impl_) return EBADF;
+  return impl_->Post(listener, op, PortOpKind::Accept, [](PortOp* o) {
+    o->buf = nullptr;
+    o->len = 0;
+  });
+}
+
+int CompletionPort::PostZeroByteRecv(SocketHandle h, PortOp* op) {
+  if (!impl_) return EBADF;
+  return impl_->Post(h, op, PortOpKind::ZeroRecv, [](PortOp* o) {
+    o->buf = nullptr;
+    o->len = 0;
+  });
+}
+
+int CompletionPort::PostRecv(SocketHandle h, PortOp* op, void* buf, size_t len) {
+  if (!impl_) return EBADF;
+  if (!buf || len == 0) return EINVAL;
+  return impl_->Post(h, op, PortOpKind::Recv, [&](PortOp* o) {
+    o->buf = static_cast<char*>(buf);
+    o->len = len;
+  });
+}
+
+int CompletionPort::PostSend(SocketHandle h, PortOp* op, const void* buf, size_t len) {
+  if (!impl_) return EBADF;
+  if (!buf && len) return EINVAL;
+  return impl_->Post(h, op, PortOpKind::Send, [&](PortOp* o) {
+    o->buf = const_cast<char*>(static_cast<const char*>(buf));
+    o->len = len;
+  });
+}
+
+int CompletionPort::PostCompletion(uintptr_t key, uint32_t bytes, PortOp* op) {
+  if (!impl_) return EBADF;
+  std::lock_guard<std::mutex> g(impl_->cqMu);
+  impl_->cq.push_back(PortCompletion{op, key, bytes, 0});
+  impl_->cqCv.notify_one();
+  return 0;
+}
+
+int CompletionPort::Cancel(SocketHandle h, PortOp* op) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(h, &lk);
+  if (!s) return EBADF;
+  if (!op) {
+    impl_->CancelAll(s, ECANCELED);
+    return 0;
+  }
+  for (OpQueue* q : {&s->recvs, &s->sends, &s->accepts}) {
+    if (q->Remove(op)) {
+      impl_->Complete(s, op, uint32_t(op->done), ECANCELED);
+      return 0;
+    }
+  }
+  return ENOENT;
+}
+
+int CompletionPort::CloseSocket(SocketHandle h) {
+  if (!impl_) return EBADF;
+  uint32_t freed;
+  {
+    std::unique_lock<std::mutex> lk;
+    Slot* s = impl_->Lock(h, &lk);
+    if (!s) return EBADF;
+    impl_->CancelAll(s, ECANCELED);
+    epoll_ctl(impl_->epfd, EPOLL_CTL_DEL, s->fd, nullptr);
+    close(s->fd);
+    s->fd = -1;
+    s->generation++;
+    s->listening = false;
+    s->acceptSignalled = false;
+    s->acceptCv.notify_all();
+    freed = h.index - 1;
+  }
+  std::lock_guard<std::mutex> g(impl_->tableMu);
+  impl_->freeSlots.push_back(freed);
+  return 0;
+}
+
+int CompletionPort::Wait(PortCompletion* out, int timeout_ms) {
+  if (!impl_) return EBADF;
+  Impl* p = impl_;
+  std::unique_lock<std::mutex> lk(p->cqMu);
+  if (timeout_ms < 0) {
+    p->cqCv.wait(lk, [p] { return !p->cq.empty(); });
+  } else if (!p->cqCv.wait_for(lk, std::chrono::milliseconds(timeout_ms),
+                               [p] { return !p->cq.empty(); })) {
+    return ETIMEDOUT;
+  }
+  *out = p->cq.front();
+  p->cq.pop_front();
+  return 0;
+}
+
+int CompletionPort::AcceptEventWait(SocketHandle listener, int timeout_ms) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(listener, &lk);
+  if (!s) return EBADF;
+  uint32_t gen = listener.generation;
+  auto ready = [s, gen] { return s->acceptSignalled || s->generation != gen; };
+  if (timeout_ms < 0) {
+    s->acceptCv.wait(lk, ready);
+  } else if (!s->acceptCv.wait_for(lk, std::chrono::milliseconds(timeout_ms), ready)) {
+    return ETIMEDOUT;
+  }
+  return s->generation == gen ? 0 : EBADF;
+}
+
+int CompletionPort::AcceptEventReset(SocketHandle listener) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(listener, &lk);
+  if (!s) return EBADF;
+  s->acceptSignalled = false;
+  return 0;
+}
+
+int CompletionPort::AcceptEventSet(SocketHandle listener) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(listener, &lk);
+  if (!s) return EBADF;
+  s->acceptSignalled = true;
+  s->acceptCv.notify_all();
+  return 0;
+}
+
+}  // namespace plenwick

@@ -1,0 +1,115 @@
+// Completion port: a proactor over epoll.
+//
+// Callers post operations (accept, zero-byte receive, receive, send) on sockets
+// that the port owns, and worker threads collect one completion per operation
+// with Wait(). Contract:
+//  - A post that returns 0 (started, maybe already finished) yields exactly one
+//    completion later, delivered through Wait(); it is never run inline.
+//  - A post that returns nonzero failed at once and yields no completion.
+//  - Cancel() and CloseSocket() complete every pending operation of the socket
+//    with an error (ECANCELED) instead of dropping it.
+//  - PostCompletion() with a null operation queues an empty completion: Wait()
+//    returns it with op == nullptr, which tells a worker to end.
+//  - A zero-byte receive completes (bytes 0, error 0) when data, FIN or RST is
+//    there; it consumes nothing.
+//  - A receive completes with the bytes read (0 = the peer closed) or an error.
+//  - A send completes when all its bytes are written, or with an error; sends
+//    use MSG_NOSIGNAL.
+//  - Sockets are named by handles (slot index + generation); a handle of a
+//    closed socket is refused with EBADF, so a reused descriptor number is never
+//    taken for an old connection.
+//  - Accept event of a listening socket: signalled when a connection waits and
+//    no accept is posted. The listen thread resets it before it posts further
+//    accepts, so no wake-up is lost.
+// Every descriptor is close-on-exec and non-blocking. All functions are
+// thread-safe. Results are 0 or an errno value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plenwick {
+
+struct SocketHandle {
+  uint32_t index = 0;       // slot + 1; 0 = no socket
+  uint32_t generation = 0;
+  bool Valid() const { return index != 0; }
+  bool operator==(const SocketHandle& o) const {
+    return index == o.index && generation == o.generation;
+  }
+  bool operator!=(const SocketHandle& o) const { return !(*this == o); }
+};
+
+enum class PortOpKind : uint8_t { None, Accept, ZeroRecv, Recv, Send };
+
+// One operation in flight; the caller owns the memory (embed it, like an
+// overlapped record) and must keep it alive until its completion was taken
+// from Wait(). The fields below `private use` belong to the port.
+struct PortOp {
+  // Results, valid once the completion is delivered.
+  SocketHandle accepted;    // accept: the new socket, attached with key 0
+  // private use
+  PortOpKind kind = PortOpKind::None;
+  SocketHandle socket;
+  char* buf = nullptr;
+  size_t len = 0;
+  size_t done = 0;
+  PortOp* next = nullptr;
+};
+
+struct PortCompletion {
+  PortOp* op = nullptr;     // null: an empty posted completion
+  uintptr_t key = 0;        // the socket's key (or the posted key)
+  uint32_t bytes = 0;
+  int error = 0;            // 0 = the operation succeeded
+};
+
+class CompletionPort {
+ public:
+  CompletionPort();
+  ~CompletionPort();                 // Close()
+  CompletionPort(const CompletionPort&) = delete;
+  CompletionPort& operator=(const CompletionPort&) = delete;
+
+  int Open();
+  // Closes every socket (pending operations are dropped without completion:
+  // nobody waits any more) and ends the port's poll thread.
+  void Close();
+  bool IsOpen() const;
+
+  // Creates a TCP socket listening on ip:port (SO_REUSEADDR). port 0 lets the
+  // system choose; *bound gets the real port.
+  int Listen(const char* ip, uint16_t port, int backlog, SocketHandle* out,
+             uint16_t* bound = nullptr);
+  // Takes ownership of a connected or listening descriptor.
+  int Attach(int fd, uintptr_t key, SocketHandle* out);
+  int SetKey(SocketHandle h, uintptr_t key);
+  int SetOption(SocketHandle h, int level, int name, int value);
+
+  int PostAccept(SocketHandle listener, PortOp* op);
+  int PostZeroByteRecv(SocketHandle h, PortOp* op);
+  int PostRecv(SocketHandle h, PortOp* op, void* buf, size_t len);
+  int PostSend(SocketHandle h, PortOp* op, const void* buf, size_t len);
+  int PostCompletion(uintptr_t key, uint32_t bytes, PortOp* op);
+
+  // op == nullptr cancels every pending operation of the socket.
+  int Cancel(SocketHandle h, PortOp* op = nullptr);
+  // Completes the pending operations with ECANCELED and closes the socket.
+  int CloseSocket(SocketHandle h);
+
+  // Takes one completion; timeout_ms < 0 waits for ever. ETIMEDOUT when none.
+  int Wait(PortCompletion* out, int timeout_ms = -1);
+
+  // Accept event of a listening socket.
+  // Wait: 0 when signalled (it stays signalled until reset), ETIMEDOUT.
+  int AcceptEventWait(SocketHandle listener, int timeout_ms);
+  int AcceptEventReset(SocketHandle listener);
+  int AcceptEventSet(SocketHandle listener);   // wakes the waiter, e.g. to stop
+
+  struct Impl;
+
+ private:
+  Impl* impl_;
+};
+
+}  // namespace plenwick

@@ -1,0 +1,48 @@
+/* Names and home of the per-job named objects (shared block, named event).
+ *
+ * A name is "Global\" followed by a GUID text: 8-4-4-4-12 hexadecimal digits,
+ * optionally in braces ("Global\{...}").  Nothing else is accepted, so no name
+ * can reach outside the layer's own directory.
+ *
+ * The objects are files in one directory, by default "/dev/shm/plenwick"
+ * (tmpfs: memory, gone at reboot).  The first creator makes it with mode 0711
+ * (others may open a file whose name they were told, but cannot list the
+ * directory).  A directory that is not a real directory owned by the caller
+ * (or by root) is refused with EPERM.
+ *
+ * A creator holds a lock on each file it creates for as long as it keeps the
+ * object open.  NamedObjectSweep() removes files whose creator is gone (no lock
+ * held) and that are older than a few seconds: the leftovers of a crash.  It is
+ * safe while other processes create and use objects.
+ *
+ * Results are 0 or a positive errno value.
+ */
+#ifndef PLENWICK_PLATFORM_NAMED_OBJECT_H
+#define PLENWICK_PLATFORM_NAMED_OBJECT_H
+
+#include <string>
+
+namespace plenwick {
+
+/* Whether name is "Global\" + GUID text (with or without braces). */
+bool NamedObjectNameValid(const char* name);
+
+/* Removes leftovers of crashed creators; returns how many were removed. */
+int NamedObjectSweep();
+
+/* Moves the layer's directory (tests); empty restores the default.
+ * Call before any object is created. */
+void NamedObjectSetDirectory(const std::string& dir);
+
+/* The layer's directory. */
+std::string NamedObjectDirectory();
+
+namespace detail {
+/* Full path of the file of a kind ("blk" or "evt") for a valid name; creates
+ * the directory when create_dir.  0 or EINVAL / EPERM / errno of mkdir. */
+int NamedObjectPath(const char* name, const char* kind, bool create_dir, std::string* path);
+}  // namespace detail
+
+}  // namespace plenwick
+
+#endif

@@ -1,0 +1,232 @@
+#include "platform/processes.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <time.h>
+#include <signal.h>
+#include <spawn.h>
+#include <strings.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace plenwick {
+
+namespace {
+
+constexpr std::size_t kCommMax = 15;
+
+bool ReadSmall(const std::string& path, std::string* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  *out = ss.str();
+  return true;
+}
+
+/* "pid (comm) S ..." : comm may hold spaces and parentheses, so the state is
+ * found after the last ')'. */
+bool ReadStat(pid_t pid, std::string* comm, char* state) {
+  std::string text;
+  if (!ReadSmall("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
+  std::size_t open = text.find('(');
+  std::size_t close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  if (close + 2 >= text.size()) return false;
+  *comm = text.substr(open + 1, close - open - 1);
+  *state = text[close + 2];
+  return true;
+}
+
+std::string Argv0Base(pid_t pid) {
+  std::string cmd;
+  if (!ReadSmall("/proc/" + std::to_string(pid) + "/cmdline", &cmd)) return {};
+  std::string arg0 = cmd.substr(0, cmd.find('\0'));
+  std::size_t slash = arg0.rfind('/');
+  return slash == std::string::npos ? arg0 : arg0.substr(slash + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+bool NameMatches(pid_t pid, const std::string& comm, const std::string& name) {
+  if (name.size() <= kCommMax) return SameName(comm, name);
+  /* The kernel cut the name; check the prefix, then the full argv[0]. */
+  if (!SameName(comm, name.substr(0, kCommMax))) return false;
+  return SameName(Argv0Base(pid), name);
+}
+
+}  // namespace
+
+std::vector<pid_t> ProcessFindAll(const std::string& name) {
+  std::vector<pid_t> pids;
+  if (name.empty()) return pids;
+  DIR* dir = opendir("/proc");
+  if (!dir) return pids;
+  const pid_t self = getpid();
+  while (struct dirent* ent = readdir(dir)) {
+    char* end = nullptr;
+    long v = std::strtol(ent->d_name, &end, 10);
+    if (end == ent->d_name || *end != '\0' || v <= 0) continue;
+    pid_t pid = static_cast<pid_t>(v);
+    if (pid == self) continue;
+    std::string comm;
+    char state = 0;
+    if (!ReadStat(pid, &comm, &state)) continue;  // gone meanwhile
+    if (state == 'Z' || state == 'X') continue;
+    if (NameMatches(pid, comm, name)) pids.push_back(pid);
+  }
+  closedir(dir);
+  std::sort(pids.begin(), pids.end());
+  return pids;
+}
+
+pid_t ProcessFind(const std::string& name) {
+  std::vector<pid_t> pids = ProcessFindAll(name);
+  return pids.empty() ? 0 : pids.front();
+}
+
+int ProcessKill(pid_t pid) {
+  if (pid <= 0) return EINVAL;
+  return kill(pid, SIGKILL) == 0 ? 0 : errno;
+}
+
+namespace {
+
+/* Starts |path| with stdin and stderr on /dev/null, stdout on |out_fd|
+ * (or /dev/null when -1), nothing else open, clean signal state. */
+int SpawnChild(const std::string& path, const std::vector<std::string>& args, bool new_session,
+                int out_fd, pid_t* out_pid) {
+  if (path.empty() || path[0] != '/') return EINVAL;
+
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t fa;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawnattr_init(&attr);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fd == 1 && out_fd >= 0)
+      posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
+    else
+      posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+
+  /* The caller's threads may block or ignore signals (SIGPIPE is ignored
+   * everywhere); ignored and blocked signals would survive exec. */
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int sig : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGQUIT, SIGUSR1, SIGUSR2})
+    sigaddset(&defaults, sig);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (new_session) flags |= POSIX_SPAWN_SETSID;
+  posix_spawnattr_setflags(&attr, flags);
+
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, path.c_str(), &fa, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) return rc;
+  *out_pid = pid;
+  return 0;
+}
+
+int64_t NowMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>& args,
+                           pid_t* out_pid) {
+  pid_t pid = 0;
+  int rc = SpawnChild(path, args, true, -1, &pid);
+  if (rc != 0) return rc;
+
+  /* Only this child is waited for; other children's statuses stay with
+   * their owners. */
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  if (out_pid) *out_pid = pid;
+  return 0;
+}
+
+int ProcessRun(const std::string& path, const std::vector<std::string>& args, int timeout_ms,
+               std::string* out, int* exit_code) {
+  constexpr std::size_t kOutMax = 64 * 1024;
+  if (out) out->clear();
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return errno;
+  pid_t pid = 0;
+  int rc = SpawnChild(path, args, false, fds[1], &pid);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    return rc;
+  }
+
+  const int64_t deadline = NowMs() + timeout_ms;
+  bool timed_out = false;
+  char buf[4096];
+  for (;;) {
+    int64_t left = deadline - NowMs();
+    if (left <= 0) {
+      timed_out = true;
+      break;
+    }
+    struct pollfd pfd = {fds[0], POLLIN, 0};
+    int n = poll(&pfd, 1, static_cast<int>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      timed_out = (n == 0);
+      break;
+    }
+    ssize_t got = read(fds[0], buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // EOF: the child closed its stdout
+    if (out && out->size() < kOutMax)
+      out->append(buf, std::min<std::size_t>(std::size_t(got), kOutMax - out->size()));
+  }
+  close(fds[0]);
+
+  /* A child that closed stdout may still be running: it gets what is left
+   * of the time-out. */
+  int status = 0;
+  for (;;) {
+    if (!timed_out && NowMs() >= deadline) timed_out = true;
+    if (timed_out) kill(pid, SIGKILL);
+    pid_t w = waitpid(pid, &status, timed_out ? 0 : WNOHANG);
+    if (w == pid) break;
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0) return ECHILD;
+    usleep(10 * 1000);
+  }
+  if (timed_out && !WIFEXITED(status)) return ETIMEDOUT;
+  if (!WIFEXITED(status)) return ECHILD;
+  if (exit_code) *exit_code = WEXITSTATUS(status);
+  return 0;
+}
+
+}  // namespace plenwick

@@ -1,0 +1,52 @@
+/* Processes: find by name, end by pid, start a detached program.
+ *
+ * Finding walks /proc. A process's name is the name of its executable as the
+ * kernel keeps it (the "comm" of /proc/<pid>/stat, at most 15 bytes; longer
+ * names are matched against the base name of argv[0]). The comparison ignores
+ * ASCII case. Our own process and zombies (dead, not yet reaped) never match.
+ *
+ * Ending a process sends SIGKILL to exactly that pid.
+ *
+ * Starting runs a program by absolute path with an argv (never a shell) in a
+ * new session, with stdin, stdout and stderr on /dev/null, no descriptor but
+ * those three, default signal handling and an empty signal mask. The child is
+ * reaped by a small detached thread of ours, so it never stays a zombie.
+ *
+ * Running (ProcessRun) is the same start, waited for with a time-out.
+ */
+#ifndef PLENWICK_PLATFORM_PROCESSES_H
+#define PLENWICK_PLATFORM_PROCESSES_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace plenwick {
+
+/* All matching pids, ascending. */
+std::vector<pid_t> ProcessFindAll(const std::string& name);
+
+/* The lowest matching pid, 0 when none. */
+pid_t ProcessFind(const std::string& name);
+
+/* SIGKILL to |pid|: 0, or an errno value (EINVAL for pid <= 0). */
+int ProcessKill(pid_t pid);
+
+/* Starts |path| (absolute) with |args| (argv[1..]) detached as described
+ * above: 0 with the child's pid in *pid (when not null), or an errno value. */
+int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>& args,
+                           pid_t* pid);
+
+/* Runs |path| with |args| the same way (no shell, /dev/null for stdin and
+ * stderr, clean signal state) but as a child we wait for: its stdout is
+ * collected into *out (at most 64 KiB kept, may be null). When it has not
+ * ended after |timeout_ms| it is killed. Returns 0 with its exit code in
+ * *exit_code, ETIMEDOUT after a kill for time-out, ECHILD when it ended by a
+ * signal, or the errno value of a failed start. */
+int ProcessRun(const std::string& path, const std::vector<std::string>& args, int timeout_ms,
+               std::string* out, int* exit_code);
+
+}  // namespace plenwick
+
+#endif

@@ -1,0 +1,26 @@
+/* TCP ports in use on this machine.
+ *
+ * The ports come from the kernel's tables /proc/net/tcp and /proc/net/tcp6:
+ * the local port of every row, whatever its state (listening, connected,
+ * time-wait, ...), IPv4 and IPv6 alike. The list is sorted ascending and keeps
+ * duplicates. A table that cannot be read contributes nothing.
+ */
+#ifndef PLENWICK_PLATFORM_TCP_PORTS_H
+#define PLENWICK_PLATFORM_TCP_PORTS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plenwick {
+
+/* Local ports of both kernel tables, ascending. */
+std::vector<uint16_t> TcpPortsInUse();
+
+/* Local ports of one table's text (the format of /proc/net/tcp or tcp6),
+ * appended to |ports| unsorted. Lines that do not parse are skipped. */
+void TcpPortsParse(const std::string& table, std::vector<uint16_t>* ports);
+
+}  // namespace plenwick
+
+#endif

@@ -1,0 +1,144 @@
+#include "core/Log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/thread_queue.h"
+
+namespace {
+
+plenwick::LocalTime FixedClock() { return plenwick::LocalTime{2024, 1, 31, 8, 5, 9, 7, 3}; }
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class LogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/plenwick-log-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    folder_ = root_ + "/P/";  // made part by part by the log
+    plenwick::ProgramFolderOverride(folder_);
+    SetLogClock(FixedClock);
+  }
+  void TearDown() override {
+    StopLogThread();
+    SetLogClock(nullptr);
+    plenwick::ProgramFolderOverride("");
+    std::string cmd = "rm -rf '" + root_ + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+  }
+  std::string root_;
+  std::string folder_;
+};
+
+}  // namespace
+
+TEST_F(LogTest, ServiceFileBuildLineAndLineFormat) {
+  ASSERT_TRUE(StartLogThreadWithBuild(kLogService, "Jan 30 2024", "12:04:15"));
+  EXPECT_NE(LogThreadId(), 0u);
+  EXPECT_FALSE(StartLogThreadWithBuild(kLogService, "x", "y"));  // one thread per process
+  WriteLog("服务启动成功", "CCoreServer::Run", 133);
+  WriteLog("完成端口初始化失败：%d", "CCoreServer::_IocpInit", 322, 87);
+  WriteLog("两行\n", "L", 1);
+  ASSERT_TRUE(StopLogThread());
+  EXPECT_EQ(LogThreadId(), 0u);
+
+  std::string path = folder_ + "_Log/Service/SERVICE_2024-01-31.log";
+  std::vector<std::string> lines = ReadLines(path);
+  ASSERT_EQ(lines.size(), 5u) << ReadAll(path);
+  EXPECT_EQ(lines[0], "2024-01-31 08:05:09.007 编译时间：Jan 30 2024 12:04:15");
+  EXPECT_EQ(lines[1], "2024-01-31 08:05:09.007 CCoreServer::Run():133#####服务启动成功");
+  EXPECT_EQ(lines[2], "2024-01-31 08:05:09.007 CCoreServer::_IocpInit():322#####完成端口初始化失败：87");
+  EXPECT_EQ(lines[3], "2024-01-31 08:05:09.007 L():1#####两行");
+  EXPECT_EQ(lines[4], "");
+  EXPECT_EQ(ReadAll(path).find('\r'), std::string::npos);  // plain "\n" line ends
+}
+
+TEST_F(LogTest, TrayFileAndRestartWritesBuildLineAgain) {
+  ASSERT_TRUE(StartLogThread(kLogTray));
+  WriteLog("a", "CCoreServer::heartthread", 5);
+  ASSERT_TRUE(StopLogThread());
+  ASSERT_TRUE(StartLogThreadWithBuild(kLogTray, "D", "T"));
+  ASSERT_TRUE(StopLogThread());
+  std::vector<std::string> lines = ReadLines(folder_ + "_Log/Tray/TRAY_2024-01-31.log");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], std::string("2024-01-31 08:05:09.007 编译时间：") + __DATE__ + " " + __TIME__);
+  EXPECT_EQ(lines[2], "2024-01-31 08:05:09.007 编译时间：D T");
+}
+
+TEST_F(LogTest, EveryQueuedLineIsWrittenAndLateLinesAreDropped) {
+  WriteLog("before", "X", 1);  // no thread yet: dropped (and freed)
+  ASSERT_TRUE(StartLogThreadWithBuild(kLogService, "D", "T"));
+  constexpr int kThreads = 4, kEach = 500;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < kEach; ++i) WriteLog("%d-%d", "W", 7, t, i);
+    });
+  }
+  for (auto& w : writers) w.join();
+  ASSERT_TRUE(StopLogThread());
+  WriteLog("after", "X", 2);  // ended: dropped (and freed)
+  std::vector<std::string> lines = ReadLines(folder_ + "_Log/Service/SERVICE_2024-01-31.log");
+  ASSERT_EQ(lines.size(), 1u + kThreads * kEach);
+  // Each writer's lines keep their order.
+  std::vector<int> next(kThreads, 0);
+  for (size_t k = 1; k < lines.size(); ++k) {
+    int t = -1, i = -1;
+    ASSERT_EQ(sscanf(lines[k].c_str(), "2024-01-31 08:05:09.007 W():7#####%d-%d", &t, &i), 2);
+    ASSERT_EQ(i, next[t]++);
+  }
+}
+
+TEST_F(LogTest, FileNameFollowsTheClockOfEachLine) {
+  static int calls = 0;
+  calls = 0;
+  SetLogClock([] {
+    // The first line falls on 31 January, the next after midnight.
+    return ++calls == 1 ? plenwick::LocalTime{2024, 1, 31, 23, 59, 59, 999, 3}
+                        : plenwick::LocalTime{2024, 2, 1, 0, 0, 0, 1, 4};
+  });
+  ASSERT_TRUE(StartLogThreadWithBuild(kLogService, "D", "T"));
+  WriteLog("next day", "X", 3);
+  ASSERT_TRUE(StopLogThread());
+  std::vector<std::string> jan = ReadLines(folder_ + "_Log/Service/SERVICE_2024-01-31.log");
+  std::vector<std::string> feb = ReadLines(folder_ + "_Log/Service/SERVICE_2024-02-01.log");
+  ASSERT_EQ(jan.size(), 1u);
+  ASSERT_EQ(feb.size(), 1u);
+  EXPECT_EQ(jan[0], "2024-01-31 23:59:59.999 编译时间：D T");
+  EXPECT_EQ(feb[0], "2024-02-01 00:00:00.001 X():3#####next day");
+}
+
+TEST_F(LogTest, MakeDirectoriesAndUncreatableFolder) {
+  EXPECT_TRUE(MakeDirectories(folder_ + "a/b/c/"));
+  struct stat st;
+  EXPECT_EQ(stat((folder_ + "a/b/c").c_str(), &st), 0);
+  EXPECT_TRUE(MakeDirectories(folder_ + "a/b/c/"));  // already there
+  std::ofstream(folder_ + "file") << "x";
+  EXPECT_FALSE(MakeDirectories(folder_ + "file/sub/"));
+  plenwick::ProgramFolderOverride(folder_ + "file/");
+  EXPECT_EQ(GetLogDirectory(kLogService), "");
+  EXPECT_EQ(GetLogDirectory(kLogTray), "");
+}
