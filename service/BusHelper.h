@@ -1,0 +1,38 @@
+// Kelvorn's request handlers and what they share with the tray.
+//
+//   /v1/print/status   CBusStatus   is a tray running, is it printing (JSONP)
+//   /v1/print/printer  CBusPrinter  hands a print job to the tray
+//   /v1/print/upload   (not built yet: answered as an unknown path)
+//   /v1/print/update   (not built yet: answered as an unknown path)
+//   /v1/print/heart    CBusHeart    the tray reports its port
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "core/CBusBase.h"
+
+// The tray's listening port from its last heart post; 0 until the first.
+extern std::atomic<uint16_t> TrayPort;
+
+// Held by the tray for its whole run.
+extern const char kTrayInstanceEventName[];
+// Held by the tray's print thread while a job is inside the print library.
+extern const char kPrintBusyEventName[];
+// The version the status query answers with.
+extern const char kServiceVersion[];
+
+class CBusHelper {
+ public:
+  // New handler for the request's path, or null with the reply in the body.
+  static CBusBase* GetBus(PerIoContext* context);
+};
+
+// Whether a JSONP callback name is safe to put in front of the reply: only
+// letters, digits, "_", "$", "." and "[" "]" (a page could inject script
+// through anything else).
+bool IsSafeCallback(const std::string& callback);
+
+// The query value of key, "" when absent.
+std::string QueryValue(const HttpRequest& request, const char* key);

@@ -1,0 +1,235 @@
+// The real Kelvorn from a temporary program folder, with curl as the browser
+// and a test tray in this process. Port 18086 and the fixed names: serial.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cjson/cJSON.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/named_event.h"
+#include "platform/named_flag.h"
+#include "platform/shared_block.h"
+#include "service/BusHelper.h"
+#include "tests/service/notify_socket.h"
+#include "tests/service/support/process_util.h"
+#include "tests/service/support/test_tray.h"
+
+namespace {
+
+// Started with KELVORN_TEST_HOLD=<name>, this program holds that named flag
+// the way a tray does, prints "ready" and waits to be killed.
+struct FlagHolder {
+  FlagHolder() {
+    const char* name = std::getenv("KELVORN_TEST_HOLD");
+    if (name == nullptr) return;
+    plenwick::NamedFlag flag;
+    std::puts(flag.Create(name) == 0 ? "ready" : "failed");
+    std::fflush(stdout);
+    for (;;) pause();
+  }
+} g_flagHolder;
+
+std::string SelfPath() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+class KelvornProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.ok());
+    ASSERT_TRUE(folder_.CopyProgram("Kelvorn"));
+    program_ = folder_.path() + "/Kelvorn";
+    ASSERT_FALSE(WaitForPort(18086, 0)) << "port 18086 is taken";
+  }
+
+  // Starts "Kelvorn -APP_MODE" and waits until it listens.
+  void StartApp(ChildProcess& child) {
+    ASSERT_TRUE(child.Start({program_, "-APP_MODE"}));
+    ASSERT_TRUE(WaitForPort(18086, 10000));
+  }
+
+  // curl as the browser: GET, or POST of body as text/plain.
+  std::string Browser(const std::string& target, const char* body = nullptr) {
+    std::vector<std::string> argv = {"/usr/bin/curl", "-sS", "--max-time", "60", "--cacert",
+                                     folder_.ServerDir() + "/root.crt"};
+    if (body != nullptr) {
+      argv.insert(argv.end(), {"-H", "Content-Type: text/plain", "--data-binary", body});
+    }
+    argv.push_back("https://127.0.0.1:18086" + target);
+    int code = -1;
+    std::string reply = RunCapture(argv, 70000, &code);
+    EXPECT_EQ(code, 0) << target;
+    return reply;
+  }
+
+  // A process that holds one of the tray's flags until it is killed.
+  void HoldFlag(ChildProcess& holder, const char* name) {
+    ASSERT_TRUE(holder.Start({SelfPath()}, {std::string("KELVORN_TEST_HOLD=") + name}, true));
+    ASSERT_EQ(holder.ReadLine(5000), "ready");
+  }
+
+  // Runs Kelvorn with the arguments to its end; its exit code.
+  int ExitCodeOf(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {program_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess child;
+    int status = 0;
+    if (!child.Start(argv) || !child.Wait(20000, &status)) return INT_MIN;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : INT_MIN;
+  }
+
+  TempProgramFolder folder_;
+  std::string program_;
+};
+
+TEST_F(KelvornProcess, StatusFollowsTheTrayFlags) {
+  ChildProcess kelvorn;
+  StartApp(kelvorn);
+  const std::string status = "/v1/print/status?callback=cb";
+  EXPECT_EQ(Browser(status), "cb('stopped')");
+
+  ChildProcess tray;
+  HoldFlag(tray, kTrayInstanceEventName);
+  EXPECT_EQ(Browser(status), "cb('1.5')");
+
+  ChildProcess printing;
+  HoldFlag(printing, kPrintBusyEventName);
+  EXPECT_EQ(Browser(status), "cb('working')");
+  EXPECT_EQ(Browser("/v1/print/status"), "('working')");
+  EXPECT_EQ(Browser("/v1/print/status?callback=x%27);alert(1);//"), "('working')");
+
+  printing.Kill();
+  EXPECT_EQ(Browser(status), "cb('1.5')");
+  tray.Kill();
+  EXPECT_EQ(Browser(status), "cb('stopped')");
+}
+
+TEST_F(KelvornProcess, HeartThenPrintReachesTheTray) {
+  TestTray tray(folder_.ServerDir());
+  ASSERT_TRUE(tray.ok());
+  ChildProcess kelvorn;
+  StartApp(kelvorn);
+
+  const std::string heart = "{\n\t\"port\":\t" + std::to_string(tray.Port()) + "\n}";
+  EXPECT_EQ(Browser("/v1/print/heart", heart.c_str()), heart);
+  // A heart that does not parse comes back too and keeps the port.
+  EXPECT_EQ(Browser("/v1/print/heart", "{port"), "{port");
+
+  const std::string job = "messageID=42&dylx=0&type=004&XMLKey=<business><body>发票</body></business>";
+  EXPECT_EQ(Browser("/v1/print/printer?callback=cb&messageID=42", job.c_str()), "打印任务已派发");
+
+  auto jobs = tray.Jobs();
+  ASSERT_EQ(jobs.size(), 1u);
+  const TrayJob& got = jobs[0];
+  EXPECT_EQ(got.path, "/v1/tray/print");
+  EXPECT_EQ(got.blockOpen, 0);
+  EXPECT_EQ(got.eventOpen, 0);
+  EXPECT_EQ(got.blockBytes, job);
+
+  // Exactly the TrayPrintRequest, as cJSON's formatted printer writes it.
+  cJSON* expected = cJSON_CreateObject();
+  cJSON_AddStringToObject(expected, "id", "42");
+  cJSON_AddStringToObject(expected, "mname", got.mname.c_str());
+  cJSON_AddStringToObject(expected, "ename", got.ename.c_str());
+  cJSON_AddNumberToObject(expected, "size", static_cast<double>(job.size()));
+  char* text = cJSON_Print(expected);
+  EXPECT_EQ(got.body, text);
+  cJSON_free(text);
+  cJSON_Delete(expected);
+  EXPECT_TRUE(plenwick::NamedObjectNameValid(got.mname.c_str())) << got.mname;
+  EXPECT_TRUE(plenwick::NamedObjectNameValid(got.ename.c_str())) << got.ename;
+
+  // Nothing of the job is left behind.
+  plenwick::SharedBlock block;
+  EXPECT_EQ(block.Open(got.mname.c_str()), 2);
+  plenwick::NamedEvent event;
+  EXPECT_EQ(event.Open(got.ename.c_str()), 2);
+}
+
+TEST_F(KelvornProcess, PrintWithoutHeartAndUnknownPaths) {
+  ChildProcess kelvorn;
+  StartApp(kelvorn);
+  EXPECT_EQ(Browser("/v1/print/printer?messageID=1", "messageID=1&dylx=0&type=004&XMLKey=x"),
+            "打印数据提交失败");
+  EXPECT_EQ(Browser("/v1/print/nothing"), "未知的业务类型");
+  EXPECT_EQ(Browser("/v1/print/update?callback=cb"), "未知的业务类型");
+  EXPECT_EQ(Browser("/v1/print/upload", "a=1"), "未知的业务类型");
+}
+
+TEST_F(KelvornProcess, CommandLineAndSingleInstance) {
+  EXPECT_EQ(ExitCodeOf({"-x"}), 255);
+  EXPECT_EQ(ExitCodeOf({"-app_mode"}), 255);
+
+  ChildProcess first;
+  StartApp(first);
+  // "-APP_MODE" among other arguments is application mode too; the alive
+  // flag of the first makes this start fail, and that is no success.
+  EXPECT_EQ(ExitCodeOf({"extra", "-APP_MODE"}), 1);
+  EXPECT_EQ(Browser("/v1/print/status?callback=cb"), "cb('stopped')");
+
+  first.Kill();
+  ChildProcess second;
+  StartApp(second);
+  EXPECT_EQ(Browser("/v1/print/status?callback=cb"), "cb('stopped')");
+}
+
+TEST_F(KelvornProcess, ServiceModeUnderTheManager) {
+  // Not started by the manager: nothing runs, exit code 0.
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_EQ(ExitCodeOf({}), 0);
+
+  NotifySocket notify;
+  ASSERT_TRUE(notify.ok());
+  ChildProcess service;
+  ASSERT_TRUE(service.Start({program_}, {"NOTIFY_SOCKET=" + notify.path()}));
+  ASSERT_TRUE(notify.WaitFor("READY=1", 10000));
+  EXPECT_EQ(Browser("/v1/print/status?callback=cb"), "cb('stopped')");
+
+  // Paused: connections are closed at once; continued: served again.
+  service.Signal(SIGUSR1);
+  ASSERT_TRUE(notify.WaitFor("STATUS=Paused", 10000));
+  int code = -1;
+  RunCapture({"/usr/bin/curl", "-sS", "--max-time", "10", "--cacert",
+              folder_.ServerDir() + "/root.crt", "https://127.0.0.1:18086/v1/print/status"},
+             20000, &code);
+  EXPECT_NE(code, 0);
+  service.Signal(SIGUSR2);
+  ASSERT_TRUE(notify.WaitFor("READY=1", 10000));
+  EXPECT_EQ(Browser("/v1/print/status?callback=cb"), "cb('stopped')");
+
+  service.Signal(SIGTERM);
+  EXPECT_TRUE(notify.WaitFor("STOPPING=1", 10000));
+  int status = 0;
+  ASSERT_TRUE(service.Wait(40000, &status));
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(WaitForPort(18086, 0));
+}
+
+TEST_F(KelvornProcess, ServiceThatCannotStartIsNeverRunning) {
+  ChildProcess app;
+  StartApp(app);
+  NotifySocket notify;
+  ASSERT_TRUE(notify.ok());
+  ChildProcess service;
+  ASSERT_TRUE(service.Start({program_}, {"NOTIFY_SOCKET=" + notify.path()}));
+  std::string seen;
+  ASSERT_TRUE(notify.WaitFor("STATUS=Stopped", 10000, &seen));
+  EXPECT_EQ(seen.find("READY=1"), std::string::npos) << seen;
+  int status = 0;
+  ASSERT_TRUE(service.Wait(20000, &status));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+  EXPECT_EQ(Browser("/v1/print/status?callback=cb"), "cb('stopped')");
+}
+
+}  // namespace

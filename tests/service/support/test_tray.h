@@ -1,0 +1,52 @@
+// A small stand-in for the tray's job reception: a loopback HTTPS server that
+// takes POST /v1/tray/print, opens the job's block and event through the
+// platform layer the way the tray does, sets the event and answers.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <openssl/ssl.h>
+
+struct TrayJob {
+  std::string path;         // request target
+  std::string body;         // the TrayPrintRequest text as received
+  std::string mname, ename, id;
+  double size = -1;
+  int blockOpen = -1;       // result of SharedBlock::Open
+  std::string blockBytes;   // the block's contents
+  int eventOpen = -1;       // result of NamedEvent::Open
+};
+
+class TestTray {
+ public:
+  // certDir holds https.crt and https.key.
+  explicit TestTray(const std::string& certDir);
+  ~TestTray();
+
+  bool ok() const { return listenFd_ >= 0; }
+  uint16_t Port() const { return port_; }
+
+  void SetReply(const std::string& reply);
+  void SetSetsEvent(bool sets) { setsEvent_ = sets; }
+
+  std::vector<TrayJob> Jobs();
+
+ private:
+  void Serve();
+  void HandleConnection(int fd);
+
+  SSL_CTX* ctx_ = nullptr;
+  int listenFd_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> setsEvent_{true};
+  std::mutex lock_;
+  std::string reply_ = "打印任务已派发";
+  std::vector<TrayJob> jobs_;
+  std::thread thread_;
+};
