@@ -15,6 +15,7 @@
 
 #include <qrencode.h>
 
+#include <cctype>
 #include <cmath>
 #include <memory>
 
@@ -220,8 +221,15 @@ void CPrinter::DrawPageImage(QPainter *painter, const LayoutElement &e)
             return;
         }
     } else if (e.height == 1) {
-        const QByteArray::FromBase64Result decoded = QByteArray::fromBase64Encoding(
-            QByteArray::fromStdString(e.path), QByteArray::AbortOnBase64DecodingErrors);
+        // Base64 wrapped over lines is still Base64; the reader has turned its
+        // line breaks into blanks, so white space is dropped before decoding.
+        QByteArray base64;
+        base64.reserve(int(e.path.size()));
+        for (const char c : e.path)
+            if (!std::isspace(static_cast<unsigned char>(c)))
+                base64.append(c);
+        const QByteArray::FromBase64Result decoded =
+            QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
         if (!decoded || !image.loadFromData(*decoded)) {
             qDebug() << "背景底图加载失败3";
             return;

@@ -37,6 +37,7 @@ protected:
     // Paints every page of a layout body into a picture.
     QImage Paint(const std::string &pages, int w = 400, int h = 400)
     {
+        delete printer.m_pReader;
         printer.m_pReader = new CLayoutReader;
         EXPECT_EQ(printer.m_pReader->LoadLayout("<Dialog>" + pages + "</Dialog>"), 0);
         printer.m_nFromPage = 1;
@@ -261,4 +262,62 @@ TEST_F(Painter, FpmxRowsAreDrawnAndTinyBoxesEnd)
     QImage small = White(50, 50);
     QPainter painter(&small);
     tiny.PaintPages(&painter, true); // returns: every fitting loop has a floor
+}
+
+TEST_F(Painter, PageImageBase64WrappedOverLinesStillLoads)
+{
+    QImage red(10, 10, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    red.save(&buffer, "PNG");
+    // MIME style: lines of 76 characters, once raw and once as references.
+    const std::string base64 = png.toBase64().toStdString();
+    std::string raw;
+    std::string escaped;
+    for (size_t i = 0; i < base64.size(); i += 76) {
+        raw += base64.substr(i, 76) + "\r\n";
+        escaped += base64.substr(i, 76) + "&#13;&#10;";
+    }
+    for (const std::string &path : {raw, escaped}) {
+        const QImage page = Paint("<Page><FpImage height=\"1\" path=\"" + path + "\"/></Page>",
+                                  400, 200);
+        EXPECT_EQ(page.pixelColor(100, 100), QColor(Qt::red));
+    }
+}
+
+TEST_F(Painter, FlagCombinationsOfTheLayouts)
+{
+    // Wrap and centre: several lines, the block centred in the box.
+    const QRect wrapped = InkBounds(Box(QString(50, QLatin1Char('W')), 0x2084));
+    ASSERT_FALSE(wrapped.isEmpty());
+    EXPECT_GT(wrapped.height(), 60);
+    EXPECT_NEAR(wrapped.center().x(), 200, 8);
+
+    // Full rectangle and vertical centre.
+    QImage framed = White(400, 200);
+    {
+        QPainter painter(&framed);
+        printer.DrawTextBox(&painter, QRectF(50, 50, 300, 100), QStringLiteral("MMM"), kMono, 9,
+                            0x40081, false, 2, 2, 3, 2);
+    }
+    EXPECT_FALSE(InkBounds(framed, QRect(49, 99, 3, 3)).isEmpty());
+    EXPECT_FALSE(InkBounds(framed, QRect(349, 99, 3, 3)).isEmpty());
+    const QRect text = InkBounds(framed, QRect(53, 53, 294, 94));
+    ASSERT_FALSE(text.isEmpty());
+    EXPECT_NEAR(text.center().y(), 100, 8);
+    EXPECT_LT(text.left(), 60);
+
+    // Both symbol bits: only the mark is drawn.
+    auto icon = [&](int fontalign) {
+        QImage image = White(400, 100);
+        QPainter painter(&image);
+        printer.DrawIconText(&painter, QRectF(100, 0, 240, 50), QStringLiteral("1.00"), kMono,
+                             10, fontalign, false, 2, 2, 3, 2);
+        painter.end();
+        return image.copy(0, 0, 150, 100);
+    };
+    EXPECT_EQ(icon(0x3000001), icon(0x2000001));
+    EXPECT_NE(icon(0x3000001), icon(0x1000001));
 }

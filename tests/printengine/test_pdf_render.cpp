@@ -4,10 +4,14 @@
 #include "printengine/CPrinter.h"
 
 #include <QFile>
+#include <QPageSize>
 #include <QPrinter>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 
@@ -23,6 +27,7 @@ protected:
     // Runs the print path's page set-up and painting into a PDF file.
     QString Render(const std::string &layout, int from = 1, int to = -1)
     {
+        delete printer.m_pReader;
         printer.m_pReader = new CLayoutReader;
         printer.m_pReader->LoadLayout(layout);
         printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
@@ -79,6 +84,7 @@ TEST_F(PdfRender, PageRangePrintsOnlyThosePages)
     const PdfInfo info = ReadPdfInfo(pdf);
     EXPECT_EQ(info.pages, 2);
     EXPECT_NEAR(info.widthPt, 210 * kPtPerMm, 1.5); // xhqd keys print on A4
+    EXPECT_EQ(printer.m_pPrinter->pageLayout().pageSize().id(), QPageSize::A4);
     const QString text = PdfText(pdf);
     EXPECT_FALSE(text.contains(QStringLiteral("PAGEONE")));
     EXPECT_TRUE(text.contains(QStringLiteral("PAGETWO")));
@@ -105,4 +111,75 @@ TEST_F(PdfRender, UnwritableFileLeavesTheResult)
     QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
     EXPECT_EQ(printer.m_nResult, PrintNothing);
     EXPECT_TRUE(printer.m_strResult.isEmpty());
+}
+
+TEST_F(PdfRender, PrintOffsetsShiftTheWholePage)
+{
+    const std::string layout = "<Dialog><Window businesstype=\"image_qd\"/><Page>"
+                               "<DrawLine x=\"400\" y=\"300\" tox=\"1400\" toy=\"300\"/>"
+                               "<DrawLine x=\"400\" y=\"300\" tox=\"400\" toy=\"900\"/>"
+                               "</Page></Dialog>";
+    auto inkAt = [&](const QString &xoff, const QString &yoff) {
+        QSettings s(dir.filePath(QStringLiteral("PrintConfig.ini")), QSettings::IniFormat);
+        s.setValue(QStringLiteral("image_qd/width"), 210);
+        s.setValue(QStringLiteral("image_qd/heigth"), 297);
+        s.setValue(QStringLiteral("image_qd/xoff"), xoff);
+        s.setValue(QStringLiteral("image_qd/yoff"), yoff);
+        s.sync();
+        const QString pdf = Render(layout);
+        const QImage page = RenderPdfPage(pdf, dir.filePath(QStringLiteral("page") + xoff));
+        return InkBounds(page);
+    };
+    const QRect plain = inkAt(QStringLiteral("0"), QStringLiteral("0"));
+    const QRect shifted = inkAt(QStringLiteral("100"), QStringLiteral("-50"));
+    ASSERT_FALSE(plain.isEmpty());
+    ASSERT_FALSE(shifted.isEmpty());
+    // 50 dpi: 40 mm is 78.7 pixels; 10 mm right, 5 mm up.
+    EXPECT_NEAR(plain.left(), 78.7, 2);
+    EXPECT_NEAR(plain.top(), 59, 2);
+    EXPECT_NEAR(shifted.left() - plain.left(), 19.7, 2);
+    EXPECT_NEAR(shifted.top() - plain.top(), -9.8, 2);
+}
+
+namespace {
+
+struct LogRow {
+    QtMsgType type;
+    QString text;
+};
+std::vector<LogRow> *g_rows = nullptr;
+
+void KeepRow(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (g_rows)
+        g_rows->push_back({type, text});
+}
+
+bool HasRow(const std::vector<LogRow> &rows, QtMsgType type, const QString &start)
+{
+    for (const LogRow &r : rows)
+        if (r.type == type && r.text.startsWith(start))
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST_F(PdfRender, PrintPathLogsItsNumberedRows)
+{
+    std::vector<LogRow> rows;
+    g_rows = &rows;
+    const QtMessageHandler previous = qInstallMessageHandler(KeepRow);
+    Render(ReadFixture("vat_004_qd.xml"));
+    qInstallMessageHandler(previous);
+    g_rows = nullptr;
+
+    for (const char *row : {"CPrinter ReadIni 358 PrintConfig.ini path = ",
+                            "CPrinter ReadIni 483 left = ", "CPrinter ReadIni 484 top = ",
+                            "CPrinter Preview_Slot 1081 begin transform",
+                            "CPrinter Preview_Slot 1083 m_dXoff = ",
+                            "CPrinter Preview_Slot 1084 m_dYoff = ",
+                            "CPrinter Preview_Slot 1088 end transform"})
+        EXPECT_TRUE(HasRow(rows, QtCriticalMsg, QString::fromUtf8(row))) << row;
+    EXPECT_TRUE(HasRow(rows, QtDebugMsg, QStringLiteral("++CreateDC begin")));
 }

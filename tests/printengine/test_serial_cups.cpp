@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QMenu>
+#include <QPrinter>
 #include <QSpinBox>
 #include <QThread>
 #include <QTimer>
@@ -357,4 +358,62 @@ TEST_F(Cups, MarginDialogChangeReachesThePreview)
     EXPECT_DOUBLE_EQ(printer.m_dXoff, 33);
     EXPECT_DOUBLE_EQ(printer.m_dYoff, -12);
     EXPECT_EQ(printer.m_strPrinterName, kQueue);
+}
+
+TEST_F(Cups, FilePrinterNeedsBlankedXpsOrPdfInItsName)
+{
+    const QString ppd = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
+    const QString xpsQueue = QStringLiteral("PlenwickXps");
+    const QString tailQueue = QStringLiteral("PlenwickXpsTail");
+    struct Remove {
+        QStringList queues;
+        ~Remove()
+        {
+            for (const QString &q : queues)
+                Admin(QStringLiteral("lpadmin"), {QStringLiteral("-x"), q});
+        }
+    } remove{{xpsQueue, tailQueue}};
+    ASSERT_TRUE(Admin(QStringLiteral("lpadmin"),
+                      {QStringLiteral("-p"), xpsQueue, QStringLiteral("-E"), QStringLiteral("-v"),
+                       QStringLiteral("cups-pdf:/"), QStringLiteral("-P"), ppd,
+                       QStringLiteral("-D"), QStringLiteral("Office XPS Document Writer")}));
+    ASSERT_TRUE(Admin(QStringLiteral("lpadmin"),
+                      {QStringLiteral("-p"), tailQueue, QStringLiteral("-E"), QStringLiteral("-v"),
+                       QStringLiteral("cups-pdf:/"), QStringLiteral("-P"), ppd,
+                       QStringLiteral("-D"), QStringLiteral("Office XPS")}));
+    auto onQueue = [](CPrinter &p, const QString &queue, int status) {
+        p.m_nStatus = status;
+        p.m_pPrinter = new QPrinter(QPrinter::HighResolution);
+        p.m_pPrinter->setPrinterName(queue);
+        return p.m_pPrinter->printerName() == queue;
+    };
+    {
+        CFakePrintDialogs dialogs; // cancels
+        CPrinter p;
+        ASSERT_TRUE(onQueue(p, xpsQueue, 1));
+        EXPECT_FALSE(p.PrepareFileOutput());
+        EXPECT_EQ(dialogs.saveDialogs, 1);
+        EXPECT_EQ(dialogs.lastSaveTitle, QStringLiteral("xps文件打印"));
+        EXPECT_TRUE(dialogs.lastSaveFilter.contains(QStringLiteral("*.oxps")));
+        EXPECT_TRUE(dialogs.lastSaveFilter.contains(QStringLiteral("*.xps")));
+        EXPECT_EQ(p.m_nResult, PrintCancelled);
+        EXPECT_EQ(p.m_strResult, QStringLiteral("用户取消了xps打印"));
+    }
+    {
+        // The same cancel in the preview leaves the code alone.
+        CFakePrintDialogs dialogs;
+        CPrinter p;
+        ASSERT_TRUE(onQueue(p, xpsQueue, 0));
+        EXPECT_FALSE(p.PrepareFileOutput());
+        EXPECT_EQ(p.m_nResult, PrintNothing);
+        EXPECT_TRUE(p.m_strResult.isEmpty());
+    }
+    {
+        // "XPS" at the end, without a blank after it: a paper printer.
+        CFakePrintDialogs dialogs;
+        CPrinter p;
+        ASSERT_TRUE(onQueue(p, tailQueue, 1));
+        EXPECT_TRUE(p.PrepareFileOutput());
+        EXPECT_EQ(dialogs.saveDialogs, 0);
+    }
 }

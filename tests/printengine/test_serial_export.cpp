@@ -142,3 +142,42 @@ TEST(GavruneLibrary, EmptyLayoutWithDirectPrintStartsNoJob)
               PrintNothing);
     EXPECT_EQ(dialogs.printDialogs, 0);
 }
+
+namespace {
+
+QStringList *g_infoRows = nullptr;
+QStringList *g_criticalRows = nullptr;
+
+void KeepRow(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtInfoMsg && g_infoRows)
+        g_infoRows->append(text);
+    if (type == QtCriticalMsg && g_criticalRows)
+        g_criticalRows->append(text);
+}
+
+} // namespace
+
+TEST(GavruneLibrary, PrintLogsTheWholeLayoutAndTheRoot)
+{
+    EnsureApp();
+    const PrintFn print = LoadPrint();
+    ASSERT_NE(print, nullptr) << dlerror();
+    QStringList info;
+    QStringList critical;
+    g_infoRows = &info;
+    g_criticalRows = &critical;
+    const QtMessageHandler previous = qInstallMessageHandler(KeepRow);
+    EXPECT_EQ(print("<Dialog><Window status=\"7\" businesstype=\"LogMark\"/></Dialog>", 0), 0);
+    qInstallMessageHandler(previous);
+    g_infoRows = nullptr;
+    g_criticalRows = nullptr;
+
+    ASSERT_EQ(info.size(), 1);
+    EXPECT_TRUE(info[0].startsWith(QStringLiteral("print Print 14 test02: "))) << info[0].toStdString();
+    EXPECT_TRUE(info[0].contains(QStringLiteral("LogMark"))) << info[0].toStdString();
+    ASSERT_FALSE(critical.isEmpty());
+    EXPECT_TRUE(critical[0].startsWith(QStringLiteral("CPrinter test 2083 root = ")))
+        << critical[0].toStdString();
+    EXPECT_TRUE(critical[0].contains(QCoreApplication::applicationDirPath()));
+}
