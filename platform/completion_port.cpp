@@ -312,7 +312,14 @@ int CompletionPort::Open() {
   epoll_event ev{};
   ev.events = EPOLLIN;
   ev.data.u64 = 0;
-  epoll_ctl(p->epfd, EPOLL_CTL_ADD, p->wakefd, &ev);
+  // Without its wake-up descriptor the poll thread could never be told to end.
+  if (epoll_ctl(p->epfd, EPOLL_CTL_ADD, p->wakefd, &ev) != 0) {
+    int e = errno;
+    close(p->epfd);
+    close(p->wakefd);
+    delete p;
+    return e;
+  }
   try {
     p->poller = std::thread([p] { p->PollLoop(); });
   } catch (...) {

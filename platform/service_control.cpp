@@ -39,10 +39,11 @@ std::string QuoteExec(const std::string& path) {
 }  // namespace
 
 SystemdServiceControl::SystemdServiceControl(std::string unit, std::string unit_dir,
-                                             std::string systemctl)
+                                             std::string systemctl, bool (*systemd_running)())
     : unit_(unit + ".service"),
       unit_file_(unit_dir + "/" + unit + ".service"),
-      systemctl_(std::move(systemctl)) {}
+      systemctl_(std::move(systemctl)),
+      systemd_running_(systemd_running) {}
 
 bool SystemdServiceControl::SystemdRunning() {
   struct stat st;
@@ -82,14 +83,14 @@ bool SystemdServiceControl::Show(const char* property, std::string* value) {
 }
 
 ServiceControl::Installed SystemdServiceControl::IsInstalled() {
-  if (!SystemdRunning()) return kManagerUnusable;
+  if (!systemd_running_()) return kManagerUnusable;
   std::string load;
   if (!Show("LoadState", &load)) return kManagerUnusable;
   return load == "loaded" ? kInstalled : kNotInstalled;
 }
 
 bool SystemdServiceControl::Install(const std::string& program) {
-  if (!SystemdRunning() || program.empty() || program[0] != '/') return false;
+  if (!systemd_running_() || program.empty() || program[0] != '/') return false;
   std::string text = UnitText(unit_.substr(0, unit_.size() - 8), program);
   std::string tmp = unit_file_ + ".tmp";
   FILE* f = std::fopen(tmp.c_str(), "we");
@@ -110,12 +111,12 @@ bool SystemdServiceControl::Install(const std::string& program) {
 }
 
 bool SystemdServiceControl::Start() {
-  if (!SystemdRunning()) return false;
+  if (!systemd_running_()) return false;
   return Run({"start", unit_.c_str()}, kStartTimeoutMs, nullptr) == 0;
 }
 
 ServiceControl::StopResult SystemdServiceControl::SendStop() {
-  if (!SystemdRunning()) return kStopFailed;
+  if (!systemd_running_()) return kStopFailed;
   std::string active;
   if (!Show("ActiveState", &active)) return kStopFailed;
   if (active == "inactive" || active == "failed") return kNotActive;
@@ -124,7 +125,7 @@ ServiceControl::StopResult SystemdServiceControl::SendStop() {
 }
 
 bool SystemdServiceControl::QueryState(State* state) {
-  if (!SystemdRunning()) return false;
+  if (!systemd_running_()) return false;
   std::string active;
   if (!Show("ActiveState", &active) || active.empty()) return false;
   if (active == "active")

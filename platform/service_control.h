@@ -40,10 +40,12 @@ class ServiceControl {
 
 class SystemdServiceControl : public ServiceControl {
  public:
-  /* |unit| without ".service"; |unit_dir| receives the unit file. */
+  /* |unit| without ".service"; |unit_dir| receives the unit file;
+   * |systemd_running| tells whether systemd manages the machine (tests). */
   explicit SystemdServiceControl(std::string unit = "qelt",
                                  std::string unit_dir = "/etc/systemd/system",
-                                 std::string systemctl = "/usr/bin/systemctl");
+                                 std::string systemctl = "/usr/bin/systemctl",
+                                 bool (*systemd_running)() = &SystemdRunning);
 
   Installed IsInstalled() override;
   bool Install(const std::string& program) override;
@@ -64,6 +66,7 @@ class SystemdServiceControl : public ServiceControl {
   std::string unit_;
   std::string unit_file_;
   std::string systemctl_;
+  bool (*systemd_running_)();
 };
 
 }  // namespace plenwick

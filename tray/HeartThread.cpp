@@ -1,0 +1,78 @@
+#include "tray/HeartThread.h"
+
+#include <cJSON.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "core/Log.h"
+#include "tray/Watchdog.h"
+
+const char kHeartUrl[] = "https://127.0.0.1:18086/v1/print/heart";
+
+std::string MakeHeartPost(uint16_t port) {
+  cJSON* json = cJSON_CreateObject();
+  cJSON_AddNumberToObject(json, "port", port);
+  char* text = cJSON_Print(json);
+  std::string body = text ? text : "";
+  std::free(text);
+  cJSON_Delete(json);
+  return body;
+}
+
+int HeartRound(uint16_t port, const HeartPostFn& post, WatchdogSystem& sys) {
+  std::string body = MakeHeartPost(port);
+  std::printf("%s\n", body.c_str());
+  std::fflush(stdout);
+  std::string reply;
+  int rc = post(kHeartUrl, {"Content-Type: text/plain"}, body, reply, 3);
+  if (rc != 0) {
+    WriteLog("端口上报异常：%d", "CCoreServer::heartthread", 1181, rc);
+    RestartPrintService(sys);
+  }
+  return rc;
+}
+
+HeartThread::HeartThread(std::function<uint16_t()> port, HeartPostFn post, WatchdogSystem& sys,
+                         int intervalMs)
+    : m_port(std::move(port)), m_post(std::move(post)), m_sys(sys), m_intervalMs(intervalMs) {}
+
+HeartThread::~HeartThread() { Stop(); }
+
+void HeartThread::Start() {
+  if (m_thread.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_stop = false;
+  }
+  try {
+    m_thread = std::thread(&HeartThread::Main, this);
+  } catch (const std::system_error& e) {
+    // The tray runs on without hearts; the start does not fail.
+    WriteLog("_beginthreadex调用 heartthread 失败：%d, %ul", "CCoreServer::_BeginThread", 538,
+             e.code().value(), 0u);
+  }
+}
+
+void HeartThread::Stop() {
+  if (!m_thread.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_stop = true;
+  }
+  m_cond.notify_all();
+  m_thread.join();
+}
+
+void HeartThread::Main() {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(m_lock);
+      if (m_cond.wait_for(lock, std::chrono::milliseconds(m_intervalMs), [this] { return m_stop; }))
+        return;
+    }
+    HeartRound(m_port(), m_post, m_sys);
+  }
+}

@@ -1,0 +1,103 @@
+#include "tray/Watchdog.h"
+
+#include <time.h>
+
+#include <cerrno>
+
+#include "core/CCoreServer.h"
+#include "platform/named_flag.h"
+#include "platform/process_facts.h"
+#include "platform/processes.h"
+
+const char kServiceProgram[] = "Kelvorn";
+
+bool RealWatchdogSystem::AliveFlagExists() {
+  return plenwick::NamedFlag::Exists(kPrintAliveEventName);
+}
+
+pid_t RealWatchdogSystem::FindProcessIdByName(const std::string& name) {
+  return plenwick::ProcessFind(name);
+}
+
+void RealWatchdogSystem::TerminateProcess(pid_t pid) { plenwick::ProcessKill(pid); }
+
+void RealWatchdogSystem::StartProcess(const std::string& program, const std::string& argument) {
+  plenwick::ProcessSpawnDetached(program, {argument}, nullptr);
+}
+
+void RealWatchdogSystem::Sleep(int ms) {
+  struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+std::string RealWatchdogSystem::ProgramFolder() { return plenwick::ProgramFolder(); }
+
+bool InstallPrintService(WatchdogSystem& sys) {
+  std::string folder = sys.ProgramFolder();
+  if (folder.empty()) return false;
+  return sys.Services().Install(folder + kServiceProgram);
+}
+
+bool StartPrintService(WatchdogSystem& sys) { return sys.Services().Start(); }
+
+bool StopPrintService(WatchdogSystem& sys) {
+  plenwick::ServiceControl& services = sys.Services();
+  switch (services.SendStop()) {
+    case plenwick::ServiceControl::kNotActive:
+      return true;
+    case plenwick::ServiceControl::kStopFailed:
+      return false;
+    case plenwick::ServiceControl::kStopSent:
+      break;
+  }
+  for (int poll = 0; poll < kStopPolls; ++poll) {
+    plenwick::ServiceControl::State state;
+    if (!services.QueryState(&state)) return false;
+    sys.Sleep(kStopPollMs);
+    if (state == plenwick::ServiceControl::kStopped) return true;
+  }
+  return false;
+}
+
+void StartPrintApp(WatchdogSystem& sys) {
+  std::string folder = sys.ProgramFolder();
+  if (folder.empty()) return;
+  sys.StartProcess(folder + kServiceProgram, "-APP_MODE");
+}
+
+void TerminatePrintApps(WatchdogSystem& sys) {
+  for (int attempt = 0; attempt < kTerminateAttempts; ++attempt) {
+    pid_t pid = sys.FindProcessIdByName(kServiceProgram);
+    if (pid == 0) break;
+    sys.TerminateProcess(pid);
+    sys.Sleep(kTerminatePauseMs);
+  }
+}
+
+void RestartPrintService(WatchdogSystem& sys) {
+  const bool alive = sys.AliveFlagExists();
+  const bool installed =
+      sys.Services().IsInstalled() == plenwick::ServiceControl::kInstalled;
+
+  if (alive && installed) {
+    StopPrintService(sys);
+    // A hung server keeps its flag through the stop; it would keep the new
+    // start from serving, so it is ended first.
+    if (sys.AliveFlagExists()) TerminatePrintApps(sys);
+    StartPrintService(sys);
+    return;
+  }
+  if (alive) {
+    TerminatePrintApps(sys);
+    StartPrintApp(sys);
+    return;
+  }
+  if (!installed && !InstallPrintService(sys)) {
+    StartPrintApp(sys);
+    return;
+  }
+  plenwick::ServiceControl::State state;
+  if (sys.Services().QueryState(&state) && state == plenwick::ServiceControl::kRunning) return;
+  if (!StartPrintService(sys)) StartPrintApp(sys);
+}
