@@ -9,9 +9,11 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 #include "core/Log.h"
 #include "core/PerSocketContext.h"
@@ -24,6 +26,7 @@ namespace {
 
 // Log labels and line numbers are part of the log output.
 const char kRun[] = "CCoreServer::Run";
+const char kWinsock[] = "CCoreServer::_Winsock2Init";
 const char kOpenssl[] = "CCoreServer::_OpensslInit";
 const char kListen[] = "CCoreServer::_ListenSkInit";
 const char kIocp[] = "CCoreServer::_IocpInit";
@@ -44,6 +47,12 @@ std::string TlsErrorText() {
   char text[1024] = {0};
   ERR_error_string_n(ERR_get_error(), text, sizeof text);
   return text;
+}
+
+// The error of a failed thread start (the creation call does not set errno).
+int ThreadStartError(const std::exception& e) {
+  auto* se = dynamic_cast<const std::system_error*>(&e);
+  return se ? se->code().value() : ENOMEM;
 }
 
 }  // namespace
@@ -113,6 +122,7 @@ bool CCoreServer::Run(uint32_t quitThreadId) {
   std::call_once(curlOnce, [] { curl_global_init(CURL_GLOBAL_ALL); });
   // OpenSSL 3 initialises itself and locks internally: the locking and
   // thread-id callbacks of older versions are no-ops, so none are installed.
+  if (ok) ok = _Winsock2Init();
   if (ok) ok = _OpensslInit();
   if (ok) ok = _IocpInit();
   if (ok) {
@@ -122,6 +132,12 @@ bool CCoreServer::Run(uint32_t quitThreadId) {
   WriteLog("服务启动失败", kRun, 140);
   Stop();
   return false;
+}
+
+// Sockets need no library start-up here; the start's log keeps its line.
+bool CCoreServer::_Winsock2Init() {
+  WriteLog("The Winsock 2.2 dll was found okay\n", kWinsock, 348);
+  return true;
 }
 
 bool CCoreServer::_OpensslInit() {
@@ -181,7 +197,12 @@ bool CCoreServer::_ListenSkInit() {
 
 bool CCoreServer::_BeginThread() {
   if (m_options.beginExtraThreads) m_options.beginExtraThreads();
-  m_workerDone.reset(new std::atomic<bool>[m_dwWorkerCount]);
+  m_workerDone.reset(new (std::nothrow) std::atomic<bool>[m_dwWorkerCount]);
+  if (!m_workerDone) {
+    m_workerTotal = 0;
+    WriteLog("内存分配异常：%d", kBegin, 546, ENOMEM);
+    return false;
+  }
   m_workerTotal = m_dwWorkerCount;
   m_workers.clear();
   m_workers.reserve(m_dwWorkerCount);
@@ -189,16 +210,17 @@ bool CCoreServer::_BeginThread() {
     m_workerDone[i].store(false);
     try {
       m_workers.emplace_back([this, i] { workerthread(i); });
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
       m_workerDone[i].store(true);
       m_workers.emplace_back();
-      WriteLog("_beginthreadex调用 workerthread %d 失败：%d, %ul", kBegin, 555, int(i), errno, 0u);
+      WriteLog("_beginthreadex调用 workerthread %d 失败：%d, %ul", kBegin, 555, int(i),
+               ThreadStartError(e), 0u);
     }
   }
   try {
     m_listenThread = std::thread([this] { listenthread(); });
-  } catch (const std::exception&) {
-    WriteLog("_beginthreadex调用 listenthread 失败：%d, %ul", kBegin, 564, errno, 0u);
+  } catch (const std::exception& e) {
+    WriteLog("_beginthreadex调用 listenthread 失败：%d, %ul", kBegin, 564, ThreadStartError(e), 0u);
   }
   WriteLog("工作线程启动完成", kBegin, 568);
   return true;
@@ -443,6 +465,9 @@ void CCoreServer::_PerIoRecvCompleted(PerIoContext* io, uint32_t bytes, int erro
       pump = true;
     } else {
       pump = true;
+      // The error queue is per thread and SSL_get_error reads it: whatever a
+      // handler or another connection left there must not fail this one.
+      ERR_clear_error();
       int w = BIO_write(sc->rbio, io->buffer, int(bytes));
       if (w != int(bytes)) {
         _CloseLocked(sc);
@@ -456,6 +481,7 @@ void CCoreServer::_PerIoRecvCompleted(PerIoContext* io, uint32_t bytes, int erro
           int e = SSL_get_error(sc->ssl, r);
           if (e != SSL_ERROR_WANT_READ) {
             WriteLog("握手失败：%s", kRecv, 1599, TlsErrorText().c_str());
+            ERR_clear_error();
             _FlushLocked(sc);   // the alert, if any
             _CloseLocked(sc);
             pump = false;
@@ -610,6 +636,7 @@ void CCoreServer::_RunHandler(PerIoContext* io) {
 // Encrypts head and body into the connection's outgoing bytes.
 bool CCoreServer::_QueueReplyLocked(PerSocketContext* sc, HttpRequest& r) {
   size_t slice = std::max<size_t>(1, sc->tx->capacity / 2);
+  ERR_clear_error();   // the handler ran on this thread
   for (const std::string* part : {&r.responseHead, &r.body}) {
     for (size_t off = 0; off < part->size();) {
       size_t n = std::min(slice, part->size() - off);

@@ -87,6 +87,7 @@ class CCoreServer {
   void _OnCompletion(const plenwick::PortCompletion& c);
 
  private:
+  bool _Winsock2Init();
   bool _OpensslInit();
   bool _IocpInit();
   bool _ListenSkInit();

@@ -4,6 +4,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -28,6 +29,12 @@ CURLcode AddProgramRoot(CURL*, void* ssl_ctx, void* root_path) {
   const char* path = static_cast<const std::string*>(root_path)->c_str();
   if (store != nullptr && access(path, R_OK) == 0) X509_STORE_load_file(store, path);
   return CURLE_OK;
+}
+
+// libcurl opens its sockets without close-on-exec; a program this process
+// starts meanwhile must not inherit the connection.
+curl_socket_t OpenCloexecSocket(void*, curlsocktype, curl_sockaddr* address) {
+  return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
 }  // namespace
@@ -91,6 +98,7 @@ int HttpPost(const std::string& url, const std::vector<std::string>& headers,
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CurlWriteToString);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, OpenCloexecSocket);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, seconds);
   curl_easy_setopt(h, CURLOPT_TIMEOUT, seconds);
   return curl_easy_perform(h);

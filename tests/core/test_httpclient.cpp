@@ -1,6 +1,7 @@
 #include "core/libcurl/httpclient2.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -98,6 +100,8 @@ class TlsServer {
     std::lock_guard<std::mutex> guard(lock_);
     return requests_;
   }
+  // Runs on the server's thread once a request has arrived, before the answer.
+  void OnRequest(std::function<void()> hook) { on_request_ = std::move(hook); }
 
  private:
   void Loop() {
@@ -136,6 +140,7 @@ class TlsServer {
       std::lock_guard<std::mutex> guard(lock_);
       requests_.push_back(data);
     }
+    if (on_request_) on_request_();
     std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
                          std::to_string(reply_.size()) + "\r\nConnection: close\r\n\r\n" + reply_;
     SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
@@ -151,7 +156,29 @@ class TlsServer {
   std::string reply_;
   std::mutex lock_;
   std::vector<std::string> requests_;
+  std::function<void()> on_request_;
 };
+
+// Close-on-exec flags of this process's sockets connected to port: one entry
+// per socket, true when the flag is set.
+std::vector<bool> CloexecOfSocketsTo(int port) {
+  std::vector<bool> flags;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return flags;
+  while (dirent* entry = readdir(dir)) {
+    int fd = atoi(entry->d_name);
+    if (entry->d_name[0] == '.' || fd == dirfd(dir)) continue;
+    sockaddr_in peer{};
+    socklen_t len = sizeof(peer);
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0 ||
+        peer.sin_family != AF_INET || ntohs(peer.sin_port) != port) {
+      continue;
+    }
+    flags.push_back((fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0);
+  }
+  closedir(dir);
+  return flags;
+}
 
 class HttpPostTest : public ::testing::Test {
  protected:
@@ -196,6 +223,17 @@ TEST_F(HttpPostTest, BodyAndHeadersArriveAndTheReplyComesBack) {
   EXPECT_EQ(first.substr(first.find("\r\n\r\n") + 4), body);
   // The body goes up to its first NUL.
   EXPECT_EQ(requests[1].substr(requests[1].find("\r\n\r\n") + 4), "ab");
+}
+
+TEST_F(HttpPostTest, ConnectionIsNotInheritedByChildPrograms) {
+  TlsServer server(dir_ + "/https.crt", dir_ + "/https.key", "ok");
+  ASSERT_TRUE(server.ok());
+  std::vector<bool> flags;
+  server.OnRequest([&] { flags = CloexecOfSocketsTo(server.port()); });
+  std::string reply;
+  ASSERT_EQ(HttpPost(Url(server.port()), {}, "x", reply, 5), 0);
+  ASSERT_EQ(flags.size(), 1u);  // the client's end of the connection
+  EXPECT_TRUE(flags[0]);
 }
 
 TEST_F(HttpPostTest, ClosedPortGivesConnectError) {

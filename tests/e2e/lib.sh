@@ -62,10 +62,17 @@ e2e_start_programs() {
   local status=""
   for _ in $(seq 1 100); do
     status=$(e2e_curl "https://127.0.0.1:18086/v1/print/status?callback=cb" 2>/dev/null || true)
-    [ "$status" = "cb('1.5')" ] && return 0
+    [ "$status" = "cb('1.5')" ] && break
     sleep 0.2
   done
-  e2e_fail "Kelvorn and Pallowen did not come up (status '$status')"
+  [ "$status" = "cb('1.5')" ] || e2e_fail "Kelvorn and Pallowen did not come up (status '$status')"
+  # Kelvorn learns the tray's port from its heart; the tray prints each heart
+  # it sends on its standard output.
+  for _ in $(seq 1 100); do
+    grep -q '"port"' "$E2E_TMP/pallowen.out" && { sleep 1; return 0; }
+    sleep 0.2
+  done
+  e2e_fail "the tray sent no heart"
 }
 
 # e2e_post_print <request.xml> <kind> <messageID>: posts the job the way the
