@@ -646,14 +646,7 @@ bool CCoreServer::_QueueReplyLocked(PerSocketContext* sc, HttpRequest& r) {
         return false;
       }
       off += size_t(w);
-      while (BIO_ctrl_pending(sc->wbio) > 0) {
-        size_t before = sc->out.size();
-        size_t pend = BIO_ctrl_pending(sc->wbio);
-        sc->out.resize(before + pend);
-        int rd = BIO_read(sc->wbio, &sc->out[before], int(pend));
-        sc->out.resize(before + size_t(std::max(rd, 0)));
-        if (rd <= 0) return false;
-      }
+      if (!_DrainTlsOutputLocked(sc)) return false;
     }
     if (part == &r.responseHead) r.headSent = 1;
   }
@@ -662,16 +655,22 @@ bool CCoreServer::_QueueReplyLocked(PerSocketContext* sc, HttpRequest& r) {
   return true;
 }
 
-// Moves the session's output to the send context and posts it when idle.
-void CCoreServer::_FlushLocked(PerSocketContext* sc) {
+// Appends everything the TLS session wrote to the connection's outgoing bytes.
+bool CCoreServer::_DrainTlsOutputLocked(PerSocketContext* sc) {
   while (BIO_ctrl_pending(sc->wbio) > 0) {
     size_t before = sc->out.size();
     size_t pend = BIO_ctrl_pending(sc->wbio);
     sc->out.resize(before + pend);
     int rd = BIO_read(sc->wbio, &sc->out[before], int(pend));
     sc->out.resize(before + size_t(std::max(rd, 0)));
-    if (rd <= 0) break;
+    if (rd <= 0) return false;
   }
+  return true;
+}
+
+// Moves the session's output to the send context and posts it when idle.
+void CCoreServer::_FlushLocked(PerSocketContext* sc) {
+  _DrainTlsOutputLocked(sc);
   if (sc->closing || sc->sendBusy || sc->outOff == sc->out.size()) return;
   PerIoContext* tx = sc->tx;
   size_t n = std::min(tx->capacity, sc->out.size() - sc->outOff);

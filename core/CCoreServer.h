@@ -103,6 +103,7 @@ class CCoreServer {
   int _Parse(PerSocketContext* sc);
   void _RunHandler(PerIoContext* io);
   bool _QueueReplyLocked(PerSocketContext* sc, HttpRequest& r);
+  bool _DrainTlsOutputLocked(PerSocketContext* sc);
   void _FlushLocked(PerSocketContext* sc);
   bool _PostRecvLocked(PerSocketContext* sc, bool zero);
   void _CloseLocked(PerSocketContext* sc);

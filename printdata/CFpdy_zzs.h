@@ -22,7 +22,7 @@
 // One goods line, texts as the request gave them until PrepareFields.
 struct ZzsRow {
     QString spmc;   // goods name
-    QString ggxh;   // specification and model
+    QString ggxh;   // size and model
     QString dw;     // unit
     QString spsl;   // quantity
     QString dj;     // unit price
