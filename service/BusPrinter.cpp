@@ -27,11 +27,8 @@ constexpr long kTrayPostSeconds = 20;
 // Runs the hand-off; returns the reply for the browser. The block and the
 // event close (and their names go) when this returns, whatever happened.
 std::string HandOff(const std::string& id, const std::string& job) {
-  if (job.empty() || job.size() > plenwick::kSharedBlockMax) {
-    WriteLog("打印数据长度不合法：%zu", kLabel, __LINE__, job.size());
-    return kPrintSubmitFailed;
-  }
-
+  // An empty body or one over the block limit is refused by Create before
+  // anything is made; it is logged like any other failed mapping.
   std::string mname = NewGuidText(kObjectPrefix);
   SharedBlock block;
   int rc = block.Create(mname.c_str(), job.size());

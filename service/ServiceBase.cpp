@@ -52,6 +52,9 @@ void CServiceBase::SvcMain(int argc, char** argv) {
   if (service == nullptr) return;
   StartLogThread(kLogService);
 
+  // Locked before registering: a control that arrives at once must find the
+  // status handle set and run after the start, or its reports would be lost.
+  std::lock_guard<std::mutex> lock(service->m_lock);
   ServiceStatusHandle handle =
       ServiceHostRegister(service->m_serviceName.c_str(), SvcCtrlHandler, nullptr);
   if (handle == 0) {
@@ -60,8 +63,6 @@ void CServiceBase::SvcMain(int argc, char** argv) {
     StopLogThread(30000);
     return;
   }
-
-  std::lock_guard<std::mutex> lock(service->m_lock);
   service->m_statusHandle = handle;
   service->ReportStatus(kServiceStartPending);
   int rc = service->OnStart(argc, argv);

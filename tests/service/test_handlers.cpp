@@ -156,6 +156,9 @@ TEST_F(PrinterTest, HandsTheJobToTheTray) {
   ASSERT_EQ(jobs.size(), 1u);
   const TrayJob& job = jobs[0];
   EXPECT_EQ(job.path, "/v1/tray/print");
+  EXPECT_EQ(job.head.rfind("POST ", 0), 0u) << job.head;
+  EXPECT_NE((job.head + "\r\n").find("\r\nContent-Type: text/plain\r\n"), std::string::npos)
+      << job.head;
   EXPECT_EQ(job.blockOpen, 0);
   EXPECT_EQ(job.eventOpen, 0);
   EXPECT_EQ(job.blockBytes, body);

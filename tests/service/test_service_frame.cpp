@@ -112,6 +112,29 @@ TEST_F(ServiceFrameTest, ShutdownStopsWithoutPendingReport) {
   EXPECT_EQ(service.Status().currentState, static_cast<uint32_t>(kServiceStopped));
 }
 
+TEST_F(ServiceFrameTest, StopRightAtTheStartIsNeverLost) {
+  // A stop that the manager sends while the service registers must still end
+  // the service, after its start.
+  for (int round = 0; round < 50; ++round) {
+    FakeService service(0);
+    CServiceBase::s_pService = &service;
+    std::promise<int> result;
+    std::thread dispatcher([&result] {
+      result.set_value(ServiceHostDispatch("qelt", CServiceBase::SvcMain));
+    });
+    while (ServiceHostPostControl(kServiceControlStop) != kServiceHostOk) std::this_thread::yield();
+    auto done = result.get_future();
+    bool ended = done.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!ended) ServiceHostPostControl(kServiceControlStop);  // lets the thread end
+    dispatcher.join();
+    while (!notify_.Next(0).empty()) {
+    }
+    ASSERT_TRUE(ended) << "round " << round;
+    EXPECT_EQ(service.Calls(), (std::vector<std::string>{"start", "stop"})) << "round " << round;
+    EXPECT_EQ(service.Status().currentState, static_cast<uint32_t>(kServiceStopped));
+  }
+}
+
 TEST_F(ServiceFrameTest, FailedStartIsReportedStoppedNeverRunning) {
   FakeService service(1);
   auto done = Dispatch(service);

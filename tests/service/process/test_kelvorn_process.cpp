@@ -1,5 +1,6 @@
 // The real Kelvorn from a temporary program folder, with curl as the browser
 // and a test tray in this process. Port 18086 and the fixed names: serial.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,11 +8,16 @@
 
 #include <cjson/cJSON.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/named_event.h"
@@ -88,6 +94,38 @@ class KelvornProcess : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : INT_MIN;
   }
 
+  // Whether Kelvorn's log gets a line "<time> <label>():<n>#####<message>..."
+  // within timeout_ms (the logging thread writes behind the reply).
+  bool LogHasLine(const std::string& label, const std::string& message, int timeoutMs = 5000) {
+    const std::string dir = folder_.path() + "/_Log/Service/";
+    const std::string head = " " + label + "():";
+    for (int waited = 0;; waited += 50) {
+      if (DIR* d = opendir(dir.c_str())) {
+        std::string text;
+        while (struct dirent* entry = readdir(d)) {
+          if (std::strncmp(entry->d_name, "SERVICE_", 8) != 0) continue;
+          std::ifstream in(dir + entry->d_name, std::ios::binary);
+          std::ostringstream all;
+          all << in.rdbuf();
+          text += all.str();
+        }
+        closedir(d);
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+          size_t at = line.find(head);
+          if (at == std::string::npos) continue;
+          size_t n = at + head.size();
+          size_t digits = n;
+          while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+          if (digits == n || line.compare(digits, 5, "#####") != 0) continue;
+          if (line.compare(digits + 5, message.size(), message) == 0) return true;
+        }
+      }
+      if (waited >= timeoutMs) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+
   TempProgramFolder folder_;
   std::string program_;
 };
@@ -112,6 +150,7 @@ TEST_F(KelvornProcess, StatusFollowsTheTrayFlags) {
   EXPECT_EQ(Browser(status), "cb('1.5')");
   tray.Kill();
   EXPECT_EQ(Browser(status), "cb('stopped')");
+  EXPECT_TRUE(LogHasLine("CBusStatus::BusParser", "请求接口：/v1/print/status"));
 }
 
 TEST_F(KelvornProcess, HeartThenPrintReachesTheTray) {
@@ -124,6 +163,7 @@ TEST_F(KelvornProcess, HeartThenPrintReachesTheTray) {
   EXPECT_EQ(Browser("/v1/print/heart", heart.c_str()), heart);
   // A heart that does not parse comes back too and keeps the port.
   EXPECT_EQ(Browser("/v1/print/heart", "{port"), "{port");
+  EXPECT_TRUE(LogHasLine("CBusHeart::BusParser", "端口解析失败JP"));
 
   const std::string job = "messageID=42&dylx=0&type=004&XMLKey=<business><body>发票</body></business>";
   EXPECT_EQ(Browser("/v1/print/printer?callback=cb&messageID=42", job.c_str()), "打印任务已派发");
@@ -164,6 +204,15 @@ TEST_F(KelvornProcess, PrintWithoutHeartAndUnknownPaths) {
   EXPECT_EQ(Browser("/v1/print/nothing"), "未知的业务类型");
   EXPECT_EQ(Browser("/v1/print/update?callback=cb"), "未知的业务类型");
   EXPECT_EQ(Browser("/v1/print/upload", "a=1"), "未知的业务类型");
+  // An empty job makes nothing and fails like a mapping that cannot be made.
+  EXPECT_EQ(Browser("/v1/print/printer?messageID=2", ""), "打印数据提交失败");
+
+  EXPECT_TRUE(LogHasLine("CBusPrinter::BusParser", "请求接口：/v1/print/printer"));
+  EXPECT_TRUE(LogHasLine("CBusPrinter::BusParser", "请求数据：messageID=1&dylx=0&type=004&XMLKey=x"));
+  EXPECT_TRUE(LogHasLine("CBusPrinter::BusParser", "打印数据提交失败："));
+  EXPECT_TRUE(LogHasLine("CBusPrinter::BusParser", "CreateFileMapping: "));
+  EXPECT_TRUE(LogHasLine("CBusHelper::GetBus", "未知业务请求接口：/v1/print/nothing"));
+  EXPECT_TRUE(LogHasLine("CBusHelper::GetBus", "未知业务请求数据：a=1"));
 }
 
 TEST_F(KelvornProcess, CommandLineAndSingleInstance) {

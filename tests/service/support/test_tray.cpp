@@ -66,7 +66,7 @@ void TestTray::Serve() {
 namespace {
 
 // Reads one request (head and Content-Length body); false on error.
-bool ReadRequest(SSL* ssl, std::string* path, std::string* body) {
+bool ReadRequest(SSL* ssl, std::string* head, std::string* path, std::string* body) {
   std::string data;
   char buf[4096];
   size_t headEnd = std::string::npos;
@@ -75,12 +75,12 @@ bool ReadRequest(SSL* ssl, std::string* path, std::string* body) {
     if (headEnd == std::string::npos) {
       headEnd = data.find("\r\n\r\n");
       if (headEnd != std::string::npos) {
-        std::string head = data.substr(0, headEnd);
-        size_t sp = head.find(' ');
-        *path = head.substr(sp + 1, head.find(' ', sp + 1) - sp - 1);
+        *head = data.substr(0, headEnd);
+        size_t sp = head->find(' ');
+        *path = head->substr(sp + 1, head->find(' ', sp + 1) - sp - 1);
         for (const char* name : {"Content-Length:", "content-length:"}) {
-          size_t at = head.find(name);
-          if (at != std::string::npos) want = std::strtoul(head.c_str() + at + 15, nullptr, 10);
+          size_t at = head->find(name);
+          if (at != std::string::npos) want = std::strtoul(head->c_str() + at + 15, nullptr, 10);
         }
         headEnd += 4;
       }
@@ -103,7 +103,7 @@ void TestTray::HandleConnection(int fd) {
   SSL* ssl = SSL_new(ctx_);
   SSL_set_fd(ssl, fd);
   TrayJob job;
-  if (SSL_accept(ssl) == 1 && ReadRequest(ssl, &job.path, &job.body)) {
+  if (SSL_accept(ssl) == 1 && ReadRequest(ssl, &job.head, &job.path, &job.body)) {
     cJSON* root = cJSON_Parse(job.body.c_str());
     auto text = [root](const char* key) {
       cJSON* item = cJSON_GetObjectItemCaseSensitive(root, key);

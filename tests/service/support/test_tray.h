@@ -13,6 +13,7 @@
 #include <openssl/ssl.h>
 
 struct TrayJob {
+  std::string head;         // request line and header lines, without the blank line
   std::string path;         // request target
   std::string body;         // the TrayPrintRequest text as received
   std::string mname, ename, id;
