@@ -14,7 +14,10 @@
 namespace plenwick {
 namespace {
 
-constexpr char kDefaultDir[] = "/dev/shm/plenwick";
+// Each creating user has its own directory, "/dev/shm/plenwick-<uid>": the
+// service runs as root, while Kelvorn in application mode runs as the desktop
+// user, and neither may write into the other's directory.
+constexpr char kDefaultDirBase[] = "/dev/shm/plenwick-";
 constexpr char kNamePrefix[] = "Global\\";
 // A leftover must be at least this old: a creator locks its file right after
 // making it, and the age closes that short window.
@@ -39,9 +42,9 @@ bool IsGuidText(const char* s, size_t len) {
   return true;
 }
 
-// The directory must be ours (or root's), a real directory, writable by its
-// owner only; a missing one is made.
-int EnsureDirectory(const std::string& dir, bool create) {
+// The directory must be a real directory of the expected owner (ours or
+// root's), writable by its owner only; a missing one is made.
+int EnsureDirectory(const std::string& dir, bool create, uid_t owner) {
   struct stat st;
   if (lstat(dir.c_str(), &st) != 0) {
     if (errno != ENOENT || !create) return errno;
@@ -51,10 +54,12 @@ int EnsureDirectory(const std::string& dir, bool create) {
     if (lstat(dir.c_str(), &st) != 0) return errno;
   }
   if (!S_ISDIR(st.st_mode)) return EPERM;
-  if (st.st_uid != geteuid() && st.st_uid != 0) return EPERM;
+  if (st.st_uid != owner && st.st_uid != 0) return EPERM;
   if (st.st_mode & (S_IWGRP | S_IWOTH)) return EPERM;
   return 0;
 }
+
+std::string UserDirectory(uid_t uid) { return kDefaultDirBase + std::to_string(uid); }
 
 }  // namespace
 
@@ -71,7 +76,7 @@ bool NamedObjectNameValid(const char* name) {
 std::string NamedObjectDirectory() {
   std::lock_guard<std::mutex> guard(dir_lock);
   const std::string& dir = DirOverride();
-  return dir.empty() ? std::string(kDefaultDir) : dir;
+  return dir.empty() ? UserDirectory(geteuid()) : dir;
 }
 
 void NamedObjectSetDirectory(const std::string& dir) {
@@ -83,10 +88,30 @@ namespace detail {
 
 int NamedObjectPath(const char* name, const char* kind, bool create_dir, std::string* path) {
   if (!NamedObjectNameValid(name)) return EINVAL;
-  std::string dir = NamedObjectDirectory();
-  int rc = EnsureDirectory(dir, create_dir);
+  std::string file = std::string("/") + kind + "." + (name + sizeof(kNamePrefix) - 1);
+  uid_t self = geteuid();
+  std::string dir;
+  {
+    std::lock_guard<std::mutex> guard(dir_lock);
+    dir = DirOverride();
+  }
+  bool overridden = !dir.empty();
+  if (!overridden) dir = UserDirectory(self);
+  int rc = EnsureDirectory(dir, create_dir, self);
+  // An object we did not make ourselves was made by the service, as root.
+  bool try_root = !create_dir && self != 0 && !overridden;
+  if (try_root) {
+    struct stat st;
+    if (rc != 0 || lstat((dir + file).c_str(), &st) != 0) {
+      std::string root_dir = UserDirectory(0);
+      if (EnsureDirectory(root_dir, false, 0) == 0) {
+        dir = root_dir;
+        rc = 0;
+      }
+    }
+  }
   if (rc != 0) return rc;
-  *path = dir + "/" + kind + "." + (name + sizeof(kNamePrefix) - 1);
+  *path = dir + file;
   return 0;
 }
 
@@ -94,7 +119,7 @@ int NamedObjectPath(const char* name, const char* kind, bool create_dir, std::st
 
 int NamedObjectSweep() {
   std::string dir = NamedObjectDirectory();
-  if (EnsureDirectory(dir, false) != 0) return 0;
+  if (EnsureDirectory(dir, false, geteuid()) != 0) return 0;
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) return 0;
   int removed = 0;

@@ -4,11 +4,13 @@
  * optionally in braces ("Global\{...}").  Nothing else is accepted, so no name
  * can reach outside the layer's own directory.
  *
- * The objects are files in one directory, by default "/dev/shm/plenwick"
- * (tmpfs: memory, gone at reboot).  The first creator makes it with mode 0711
- * (others may open a file whose name they were told, but cannot list the
- * directory).  A directory that is not a real directory owned by the caller
- * (or by root) is refused with EPERM.
+ * The objects are files in a directory of the creating user,
+ * "/dev/shm/plenwick-<uid>" (tmpfs: memory, gone at reboot).  The creator makes
+ * it with mode 0711 (others may open a file whose name they were told, but
+ * cannot list the directory).  Opening looks in the caller's own directory
+ * first and then in root's, where the service makes its objects.  A directory
+ * that is not a real directory owned by its user (or by root) is refused with
+ * EPERM.  NamedObjectSetDirectory() replaces all of this by one directory.
  *
  * A creator holds a lock on each file it creates for as long as it keeps the
  * object open.  NamedObjectSweep() removes files whose creator is gone (no lock

@@ -226,3 +226,39 @@ TEST_F(NamedObjects, AnotherUserCanReadTheBlockAndSetTheEventOnly) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(event.Wait(0), 0);
 }
+
+// Without a directory override: the service (root) and Kelvorn in application
+// mode (the desktop user) each make objects in a directory of their own, and a
+// user's process still finds the objects that root made.
+TEST(NamedObjectDirectories, EachUserCreatesInItsOwnAndFindsRoots) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  NamedObjectSetDirectory("");
+  std::string block_name = NewName();
+  SharedBlock block;
+  ASSERT_EQ(block.Create(block_name.c_str(), 2), 0);
+  memcpy(block.data(), "ok", 2);
+  EXPECT_EQ(NamedObjectDirectory(), "/dev/shm/plenwick-0");
+
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    SharedBlock reader;
+    if (reader.Open(block_name.c_str()) != 0) _exit(11);
+    if (memcmp(reader.data(), "ok", 2) != 0) _exit(12);
+    // Root's directory already exists, yet this user can still make jobs.
+    std::string own_name = NewName();
+    SharedBlock own;
+    if (own.Create(own_name.c_str(), 3) != 0) _exit(13);
+    if (NamedObjectDirectory() != "/dev/shm/plenwick-65534") _exit(14);
+    SharedBlock again;
+    if (again.Open(own_name.c_str()) != 0) _exit(15);
+    SharedBlock missing;
+    if (missing.Open(NewName().c_str()) != ENOENT) _exit(16);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
