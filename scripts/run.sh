@@ -15,8 +15,15 @@ top=$PWD
 stop_after=0
 [ "${1:-}" = "--stop" ] && stop_after=1
 
+started=0
 step() { echo "== $*"; }
-fail() { echo "run: FAILED: $1" >&2; echo "run: what to do: $2" >&2; exit 1; }
+fail() {
+  echo "run: FAILED: $1" >&2
+  echo "run: what to do: $2" >&2
+  # Programs this run started are not left behind half-working.
+  [ "$started" = 1 ] && bash scripts/stop.sh --quiet
+  exit 1
+}
 
 step "installing what is missing"
 bash scripts/install-deps.sh || fail "package installation" "run 'sudo bash scripts/install-deps.sh' and look at apt's message"
@@ -53,12 +60,23 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 fi
 setsid "$bin/Pallowen" </dev/null >build/run/pallowen.out 2>&1 &
 echo $! > build/run/pallowen.pid
+started=1
 
 curl_local() { curl -sS --max-time 60 --cacert "$bin/server/root.crt" "$@"; }
 status=""
 for _ in $(seq 1 100); do
   status=$(curl_local "https://127.0.0.1:18086/v1/print/status?callback=cb" 2>/dev/null || true)
   [ "$status" = "cb('1.5')" ] && break
+  for prog in kelvorn pallowen; do
+    kill -0 "$(cat build/run/$prog.pid)" 2>/dev/null && continue
+    if grep -q "已经在运行" build/run/pallowen.out; then
+      fail "another Pallowen already runs on this machine: $(pgrep -a -x Pallowen | tr '\n' ' ')" \
+        "stop it (bash scripts/stop.sh in its checkout, or kill its pid) and run again"
+    fi
+    [ "$prog" = kelvorn ] && [ -n "$status" ] && continue   # another Kelvorn serves: the tray's watchdog copes
+    fail "$prog ended at start: $(tail -n 3 build/run/$prog.out | tr '\n' ' ')" \
+      "look at build/run/$prog.out and the logs in build/bin/_Log/"
+  done
   sleep 0.2
 done
 [ "$status" = "cb('1.5')" ] || fail "Kelvorn or Pallowen did not come up (status: '${status}')" \

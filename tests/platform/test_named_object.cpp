@@ -255,6 +255,9 @@ TEST(NamedObjectDirectories, EachUserCreatesInItsOwnAndFindsRoots) {
     if (again.Open(own_name.c_str()) != 0) _exit(15);
     SharedBlock missing;
     if (missing.Open(NewName().c_str()) != ENOENT) _exit(16);
+    own.Close();
+    again.Close();
+    rmdir("/dev/shm/plenwick-65534");
     _exit(0);
   }
   int status = 0;
