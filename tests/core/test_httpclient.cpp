@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/process_facts.h"
+#include "tests/support/file_util.h"
 
 extern char** environ;
 
@@ -183,9 +184,8 @@ std::vector<bool> CloexecOfSocketsTo(int port) {
 class HttpPostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/plenwick-http-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = MakeTempDir("plenwick-http");
+    ASSERT_FALSE(dir_.empty());
     MakeRoot(dir_, "root");
     MakeLeaf(dir_, "root", "https", "IP:127.0.0.1,DNS:localhost");
     // The program folder holds the root as server/root.crt.
@@ -195,7 +195,7 @@ class HttpPostTest : public ::testing::Test {
   }
   void TearDown() override {
     plenwick::ProgramFolderOverride("");
-    ASSERT_EQ(RunProgram({"rm", "-rf", dir_}), 0);
+    ASSERT_TRUE(RemoveTree(dir_));
   }
   std::string Url(int port, const char* host = "127.0.0.1") {
     return std::string("https://") + host + ":" + std::to_string(port) + "/v1/tray/print";
@@ -290,9 +290,9 @@ TEST(CurlWriteCallbacks, StringAndFileTargets) {
   EXPECT_EQ(CurlWriteToString(data, 1, 3, &full), static_cast<size_t>(-1));  // over the limit
   EXPECT_EQ(full.size(), kHttpReplyMax - 2);
 
-  char tmpl[] = "/tmp/plenwick-dl-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  std::string file = std::string(tmpl) + "/pkg.zip";
+  const std::string dir = MakeTempDir("plenwick-dl");
+  ASSERT_FALSE(dir.empty());
+  std::string file = dir + "/pkg.zip";
   DownloadTarget target{file.c_str(), nullptr};
   EXPECT_EQ(CurlWriteToFile(data, 2, 3, &target), 3u);
   ASSERT_NE(target.stream, nullptr);
@@ -304,5 +304,5 @@ TEST(CurlWriteCallbacks, StringAndFileTargets) {
   DownloadTarget nowhere{"/nonexistent-dir/x", nullptr};
   EXPECT_EQ(CurlWriteToFile(data, 1, 1, &nowhere), static_cast<size_t>(-1));
   unlink(file.c_str());
-  rmdir(tmpl);
+  rmdir(dir.c_str());
 }

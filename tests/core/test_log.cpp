@@ -6,12 +6,12 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/thread_queue.h"
+#include "tests/support/file_util.h"
 
 namespace {
 
@@ -25,19 +25,11 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/plenwick-log-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = MakeTempDir("plenwick-log");
+    ASSERT_FALSE(root_.empty());
     folder_ = root_ + "/P/";  // made part by part by the log
     plenwick::ProgramFolderOverride(folder_);
     SetLogClock(FixedClock);
@@ -46,8 +38,7 @@ class LogTest : public ::testing::Test {
     StopLogThread();
     SetLogClock(nullptr);
     plenwick::ProgramFolderOverride("");
-    std::string cmd = "rm -rf '" + root_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    ASSERT_TRUE(RemoveTree(root_));
   }
   std::string root_;
   std::string folder_;
@@ -67,13 +58,13 @@ TEST_F(LogTest, ServiceFileBuildLineAndLineFormat) {
 
   std::string path = folder_ + "_Log/Service/SERVICE_2024-01-31.log";
   std::vector<std::string> lines = ReadLines(path);
-  ASSERT_EQ(lines.size(), 5u) << ReadAll(path);
+  ASSERT_EQ(lines.size(), 5u) << ReadFile(path);
   EXPECT_EQ(lines[0], "2024-01-31 08:05:09.007 编译时间：Jan 30 2024 12:04:15");
   EXPECT_EQ(lines[1], "2024-01-31 08:05:09.007 CCoreServer::Run():133#####服务启动成功");
   EXPECT_EQ(lines[2], "2024-01-31 08:05:09.007 CCoreServer::_IocpInit():322#####完成端口初始化失败：87");
   EXPECT_EQ(lines[3], "2024-01-31 08:05:09.007 L():1#####两行");
   EXPECT_EQ(lines[4], "");
-  EXPECT_EQ(ReadAll(path).find('\r'), std::string::npos);  // plain "\n" line ends
+  EXPECT_EQ(ReadFile(path).find('\r'), std::string::npos);  // plain "\n" line ends
 }
 
 TEST_F(LogTest, TrayFileAndRestartWritesBuildLineAgain) {

@@ -1,10 +1,8 @@
 // The HTTPS server in-process, on an ephemeral port, with real clients:
 // libcurl, openssl s_client, and a raw TLS client that controls every byte.
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -20,10 +18,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -33,6 +29,8 @@
 #include "core/CCoreServer.h"
 #include "core/Log.h"
 #include "platform/process_facts.h"
+#include "tests/support/file_util.h"
+#include "tests/support/net_util.h"
 
 extern char** environ;
 
@@ -121,32 +119,6 @@ CBusBase* TestFactory(PerIoContext* io) {
 }
 
 // ---- helpers -----------------------------------------------------------------
-
-std::string MakeTempDir() {
-  char tmpl[] = "/tmp/plenwick-server-XXXXXX";
-  const char* d = mkdtemp(tmpl);
-  return d ? d : "";
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-int ConnectTo(uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
 
 // The reply for a body, as the server must send it.
 std::string ExpectedReply(const std::string& body) {
@@ -306,7 +278,7 @@ size_t CurlWrite(char* p, size_t size, size_t n, void* user) {
 class ServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = MakeTempDir();
+    dir_ = MakeTempDir("plenwick-server");
     ASSERT_FALSE(dir_.empty());
     std::string cmd = std::string("bash ") + PLENWICK_SOURCE_DIR +
                       "/scripts/make-certs.sh " + dir_ + "/server >/dev/null";
@@ -321,8 +293,7 @@ class ServerTest : public ::testing::Test {
     ReleaseBlocked();
     server_.reset();
     plenwick::ProgramFolderOverride("");
-    std::string cmd = "rm -rf " + dir_;
-    (void)!system(cmd.c_str());
+    RemoveTree(dir_);
   }
 
   CoreServerOptions Options() {
@@ -638,7 +609,7 @@ TEST_F(ServerTest, BlockedHandlerDoesNotStopOthersNorHoldStopForEver) {
 
 TEST_F(ServerTest, FailedStartsAndPauseClose) {
   // No certificates: the start fails, and Stop after it is harmless.
-  std::string empty = MakeTempDir();
+  std::string empty = MakeTempDir("plenwick-server");
   plenwick::ProgramFolderOverride(empty + "/");
   {
     CCoreServer s(Options());

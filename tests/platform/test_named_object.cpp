@@ -15,6 +15,7 @@
 #include "platform/guid.h"
 #include "platform/named_event.h"
 #include "platform/shared_block.h"
+#include "tests/support/file_util.h"
 
 using namespace plenwick;
 
@@ -34,19 +35,29 @@ mode_t FileMode(const std::string& path) {
   return st.st_mode & 07777;
 }
 
+// Forks a child that becomes the unprivileged user 65534 and exits with
+// body()'s code (10 when it cannot switch); the parent gets its pid or -1.
+template <typename F>
+pid_t ForkAsNobody(F body) {
+  pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    _exit(body());
+  }
+  return child;
+}
+
 class NamedObjects : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/plenwick-objects-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = MakeTempDir("plenwick-objects");
+    ASSERT_FALSE(root_.empty());
     dir_ = root_ + "/objects";
     NamedObjectSetDirectory(dir_);
   }
   void TearDown() override {
     NamedObjectSetDirectory("");
-    std::string cmd = "rm -rf '" + root_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    ASSERT_TRUE(RemoveTree(root_));
   }
   std::string root_;
   std::string dir_;
@@ -204,22 +215,20 @@ TEST_F(NamedObjects, AnotherUserCanReadTheBlockAndSetTheEventOnly) {
   // The test's temporary root must be passable by the other user.
   ASSERT_EQ(chmod(root_.c_str(), 0711), 0);
 
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+  pid_t child = ForkAsNobody([&] {
     SharedBlock reader;
-    if (reader.Open(block_name.c_str()) != 0) _exit(11);
-    if (memcmp(reader.data(), "hello", 5) != 0) _exit(12);
+    if (reader.Open(block_name.c_str()) != 0) return 11;
+    if (memcmp(reader.data(), "hello", 5) != 0) return 12;
     std::string path = dir_ + "/blk." + block_name.substr(7);
-    if (open(path.c_str(), O_RDWR) >= 0) _exit(13);  // no write access
+    if (open(path.c_str(), O_RDWR) >= 0) return 13;  // no write access
     NamedEvent setter;
-    if (setter.Open(event_name.c_str()) != 0) _exit(14);
-    if (setter.Set() != 0) _exit(15);
+    if (setter.Open(event_name.c_str()) != 0) return 14;
+    if (setter.Set() != 0) return 15;
     SharedBlock squatter;
-    if (squatter.Create(NewName().c_str(), 4) == 0) _exit(16);  // cannot add names
-    _exit(0);
-  }
+    if (squatter.Create(NewName().c_str(), 4) == 0) return 16;  // cannot add names
+    return 0;
+  });
+  ASSERT_GE(child, 0);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
@@ -239,27 +248,25 @@ TEST(NamedObjectDirectories, EachUserCreatesInItsOwnAndFindsRoots) {
   memcpy(block.data(), "ok", 2);
   EXPECT_EQ(NamedObjectDirectory(), "/dev/shm/plenwick-0");
 
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+  pid_t child = ForkAsNobody([&] {
     SharedBlock reader;
-    if (reader.Open(block_name.c_str()) != 0) _exit(11);
-    if (memcmp(reader.data(), "ok", 2) != 0) _exit(12);
+    if (reader.Open(block_name.c_str()) != 0) return 11;
+    if (memcmp(reader.data(), "ok", 2) != 0) return 12;
     // Root's directory already exists, yet this user can still make jobs.
     std::string own_name = NewName();
     SharedBlock own;
-    if (own.Create(own_name.c_str(), 3) != 0) _exit(13);
-    if (NamedObjectDirectory() != "/dev/shm/plenwick-65534") _exit(14);
+    if (own.Create(own_name.c_str(), 3) != 0) return 13;
+    if (NamedObjectDirectory() != "/dev/shm/plenwick-65534") return 14;
     SharedBlock again;
-    if (again.Open(own_name.c_str()) != 0) _exit(15);
+    if (again.Open(own_name.c_str()) != 0) return 15;
     SharedBlock missing;
-    if (missing.Open(NewName().c_str()) != ENOENT) _exit(16);
+    if (missing.Open(NewName().c_str()) != ENOENT) return 16;
     own.Close();
     again.Close();
     rmdir("/dev/shm/plenwick-65534");
-    _exit(0);
-  }
+    return 0;
+  });
+  ASSERT_GE(child, 0);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));

@@ -27,6 +27,15 @@ PrintFn LoadPrint()
     return reinterpret_cast<PrintFn>(dlsym(handle, "Print"));
 }
 
+// The tool tips of a dialog's tool buttons, in order.
+QStringList ToolTips(QWidget *dialog)
+{
+    QStringList tips;
+    for (QToolButton *b : dialog->findChildren<QToolButton *>())
+        tips << b->toolTip();
+    return tips;
+}
+
 } // namespace
 
 TEST(GavruneLibrary, ExportsPrintAndNothingElseOfNote)
@@ -73,8 +82,7 @@ TEST(GavruneLibrary, PreviewShowsTheInvoiceAndClosesWithoutPrinting)
     QImage shot;
     OnNextModal([&](QWidget *dialog) {
         title = dialog->windowTitle();
-        for (QToolButton *b : dialog->findChildren<QToolButton *>())
-            tips << b->toolTip();
+        tips = ToolTips(dialog);
         dialog->resize(1280, 800); // offscreen windows start small
         QCoreApplication::processEvents();
         shot = dialog->grab().toImage();
@@ -99,10 +107,7 @@ TEST(GavruneLibrary, PreviewInModeOneHasNoPrintButton)
     EnsureApp();
     const std::string layout = ReadFixture("vat_004_qd.xml");
     QStringList tips;
-    OnNextModal([&](QWidget *dialog) {
-        for (QToolButton *b : dialog->findChildren<QToolButton *>())
-            tips << b->toolTip();
-    }, 50);
+    OnNextModal([&](QWidget *dialog) { tips = ToolTips(dialog); }, 50);
     CPrinter printer;
     EXPECT_EQ(printer.test(layout.c_str(), 1), PrintNothing);
     EXPECT_TRUE(tips.contains(QStringLiteral("设置")));
@@ -113,10 +118,7 @@ TEST(GavruneLibrary, ReceiptLayoutWithoutElementOpensItsPreviewSafely)
 {
     EnsureApp();
     QStringList tips;
-    OnNextModal([&](QWidget *dialog) {
-        for (QToolButton *b : dialog->findChildren<QToolButton *>())
-            tips << b->toolTip();
-    }, 50);
+    OnNextModal([&](QWidget *dialog) { tips = ToolTips(dialog); }, 50);
     CPrinter printer;
     EXPECT_EQ(printer.test("<Dialog><Window status=\"3\" businesstype=\"xp_qd\"/></Dialog>", 0),
               PrintNothing);

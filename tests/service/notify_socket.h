@@ -11,12 +11,13 @@
 #include <cstring>
 #include <string>
 
+#include "tests/support/file_util.h"
+
 class NotifySocket {
  public:
   NotifySocket() {
-    char dir[] = "/tmp/plenwick-notify-XXXXXX";
-    if (mkdtemp(dir) == nullptr) return;
-    dir_ = dir;
+    dir_ = MakeTempDir("plenwick-notify");
+    if (dir_.empty()) return;
     path_ = dir_ + "/notify";
     fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};

@@ -18,7 +18,7 @@
 #include "service/BusHelper.h"
 #include "service/BusPrinter.h"
 #include "service/BusStatus.h"
-#include "tests/service/support/process_util.h"
+#include "tests/support/process_util.h"
 #include "tests/service/support/test_tray.h"
 
 namespace {

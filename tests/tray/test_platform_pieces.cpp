@@ -134,13 +134,6 @@ std::string MakeFakeSystemctl(const TempFolder& dir) {
   return path;
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 }  // namespace
 
 TEST(ServiceControl, SystemctlCallsForEachOperation) {
@@ -151,7 +144,7 @@ TEST(ServiceControl, SystemctlCallsForEachOperation) {
 
   EXPECT_EQ(sc.IsInstalled(), SC::kNotInstalled);
   ASSERT_TRUE(sc.Install("/opt/p/Kelvorn"));
-  EXPECT_NE(Slurp(dir.path() + "/qelt.service").find("ExecStart=\"/opt/p/Kelvorn\""),
+  EXPECT_NE(ReadFile(dir.path() + "/qelt.service").find("ExecStart=\"/opt/p/Kelvorn\""),
             std::string::npos);
   std::ofstream(dir.path() + "/load") << "loaded\n";
   EXPECT_EQ(sc.IsInstalled(), SC::kInstalled);
@@ -171,7 +164,7 @@ TEST(ServiceControl, SystemctlCallsForEachOperation) {
 
   // Installing never starts the unit.
   const std::string q = "--no-pager --no-ask-password ";
-  EXPECT_EQ(Slurp(dir.path() + "/calls"),
+  EXPECT_EQ(ReadFile(dir.path() + "/calls"),
             q + "show --property=LoadState --value qelt.service\n" +
             q + "daemon-reload\n" + q + "enable qelt.service\n" +
             q + "show --property=LoadState --value qelt.service\n" +

@@ -2,28 +2,19 @@
 #pragma once
 
 #include <dirent.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "core/Log.h"
 #include "platform/process_facts.h"
+#include "tests/support/file_util.h"
 
 // A fresh temporary folder, removed with its contents at the end of the scope.
 class TempFolder {
  public:
-  TempFolder() {
-    char templ[] = "/tmp/pallowen-test-XXXXXX";
-    path_ = mkdtemp(templ);
-  }
-  ~TempFolder() {
-    std::string cmd = "rm -rf '" + path_ + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
-  }
+  TempFolder() : path_(MakeTempDir("pallowen-test")) {}
+  ~TempFolder() { RemoveTree(path_); }
   const std::string& path() const { return path_; }
 
  private:
@@ -50,10 +41,7 @@ class LogCapture {
     if (DIR* d = opendir(dir.c_str())) {
       while (struct dirent* e = readdir(d)) {
         if (e->d_name[0] == '.') continue;
-        std::ifstream in(dir + e->d_name);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        all += ss.str();
+        all += ReadFile(dir + e->d_name);
       }
       closedir(d);
     }

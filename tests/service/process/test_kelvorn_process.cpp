@@ -25,8 +25,9 @@
 #include "platform/shared_block.h"
 #include "service/BusHelper.h"
 #include "tests/service/notify_socket.h"
-#include "tests/service/support/process_util.h"
 #include "tests/service/support/test_tray.h"
+#include "tests/support/file_util.h"
+#include "tests/support/process_util.h"
 
 namespace {
 
@@ -104,10 +105,7 @@ class KelvornProcess : public ::testing::Test {
         std::string text;
         while (struct dirent* entry = readdir(d)) {
           if (std::strncmp(entry->d_name, "SERVICE_", 8) != 0) continue;
-          std::ifstream in(dir + entry->d_name, std::ios::binary);
-          std::ostringstream all;
-          all << in.rdbuf();
-          text += all.str();
+          text += ReadFile(dir + entry->d_name);
         }
         closedir(d);
         std::istringstream lines(text);

@@ -20,14 +20,8 @@
 #include <vector>
 
 #include "platform/processes.h"
-#include "tests/service/support/process_util.h"
-
-inline std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+#include "tests/support/file_util.h"
+#include "tests/support/process_util.h"
 
 inline bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
@@ -113,7 +107,7 @@ class PallowenProcess : public ::testing::Test {
   }
 
   static bool IsZombie(pid_t pid) {
-    std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
     size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
   }

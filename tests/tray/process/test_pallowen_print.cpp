@@ -68,9 +68,9 @@ TEST_F(PallowenProcess, BrowserPrintReachesTheLibraryAndStatusFollowsTheJob) {
 
   // The stub has the job: right XML, print type and kind, on the GUI thread.
   ASSERT_TRUE(WaitFor(10000, [&] { return FileExists(CallFile(0, "txt")); }));
-  EXPECT_EQ(ReadText(CallFile(0, "txt")), "0\n01\n1\n0\n");
+  EXPECT_EQ(ReadFile(CallFile(0, "txt")), "0\n01\n1\n0\n");
   std::string why;
-  EXPECT_TRUE(SameXml(ReadText(CallFile(0, "xml")), kInvoiceXml, &why)) << why;
+  EXPECT_TRUE(SameXml(ReadFile(CallFile(0, "xml")), kInvoiceXml, &why)) << why;
   EXPECT_EQ(Status(), "cb('working')");
 
   // A second job waits in the queue behind the held one.
@@ -80,7 +80,7 @@ TEST_F(PallowenProcess, BrowserPrintReachesTheLibraryAndStatusFollowsTheJob) {
 
   std::remove(hold_.c_str());
   ASSERT_TRUE(WaitFor(10000, [&] { return FileExists(CallFile(1, "txt")); }));
-  EXPECT_EQ(ReadText(CallFile(1, "txt")), "3\nxp\n1\n0\n");
+  EXPECT_EQ(ReadFile(CallFile(1, "txt")), "3\nxp\n1\n0\n");
   EXPECT_TRUE(WaitFor(5000, [&] { return Status() == "cb('1.5')"; }));
 }
 
@@ -110,7 +110,7 @@ TEST_F(PallowenProcess, SigtermEndsTheTrayAndReleasesItsFlag) {
   // The log says where it ran and why it ended.
   std::string log;
   for (auto& e : std::filesystem::directory_iterator(folder_.path() + "/_Log/Tray"))
-    log += ReadText(e.path());
+    log += ReadFile(e.path());
   EXPECT_NE(log.find("offscreen"), std::string::npos);
   EXPECT_NE(log.find("服务启动监听成功"), std::string::npos);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/named_flag.h"
+#include "tests/support/file_util.h"
 #include "tests/tray/process/pallowen_fixture.h"
 #include "tray/CBusPrinter3.h"
 #include "tray/PrintThread.h"
@@ -17,8 +18,7 @@ namespace {
 class PrintThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/print-thread-XXXXXX";
-    dir_ = mkdtemp(templ);
+    dir_ = MakeTempDir("print-thread");
     setenv("STUB_VORNEL_DIR", dir_.c_str(), 1);
     setenv("STUB_VORNEL_SPIN_MS", "400", 1);
     setenv("DISPLAY", "", 1);
@@ -26,8 +26,7 @@ class PrintThreadTest : public ::testing::Test {
   }
   void TearDown() override {
     unsetenv("STUB_VORNEL_SPIN_MS");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    RemoveTree(dir_);
   }
   std::string Call(int n) const { return dir_ + "/call-" + std::to_string(n) + ".txt"; }
   static int Post(const std::string& block) {
@@ -57,15 +56,15 @@ TEST_F(PrintThreadTest, JobsRunOneAtATimeOnTheGuiThread) {
   ASSERT_EQ(Post("messageID=2&type=02&XMLKey=<b/>"), 0);  // no dylx: dropped
   ASSERT_EQ(Post("messageID=3&dylx=x&type=02&XMLKey=<b/>"), 0);
   ASSERT_TRUE(WaitFor(5000, [&] { return FileExists(Call(1)); }));
-  EXPECT_EQ(ReadText(Call(0)), "0\n01\n1\n0\n");
-  EXPECT_EQ(ReadText(Call(1)), "0\n02\n1\n0\n");  // not nested; "x" is print type 0
+  EXPECT_EQ(ReadFile(Call(0)), "0\n01\n1\n0\n");
+  EXPECT_EQ(ReadFile(Call(1)), "0\n02\n1\n0\n");  // not nested; "x" is print type 0
 
   // Stop lets the running job finish, then ends the thread.
   ASSERT_EQ(Post("messageID=4&dylx=5&type=03&XMLKey=<c/>"), 0);
   ASSERT_TRUE(WaitFor(5000, [&] { return FileExists(Call(2)); }));
   thread.Stop();
   EXPECT_FALSE(plenwick::NamedFlag::Exists(kPrintBusyEventName));
-  EXPECT_EQ(ReadText(Call(2)), "5\n03\n1\n0\n");
+  EXPECT_EQ(ReadFile(Call(2)), "5\n03\n1\n0\n");
   EXPECT_FALSE(FileExists(Call(3)));
   EXPECT_NE(Post("messageID=5&dylx=0&type=01&XMLKey=<a/>"), 0);
 }

@@ -1,4 +1,4 @@
-// Processes and folders for the service's tests: a temporary program folder
+// Processes and folders for the process tests: a temporary program folder
 // with test certificates, child processes started by argv (never a shell) and
 // always ended by pid.
 #pragma once

@@ -1,12 +1,9 @@
-#include "tests/service/support/process_util.h"
+#include "tests/support/process_util.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+
+#include "tests/support/file_util.h"
+#include "tests/support/net_util.h"
 
 extern char** environ;
 
@@ -61,9 +61,8 @@ pid_t SpawnWithPipe(const std::vector<std::string>& argvIn, const std::vector<st
 }  // namespace
 
 TempProgramFolder::TempProgramFolder() {
-  char dir[] = "/tmp/kelvorn-test-XXXXXX";
-  if (mkdtemp(dir) == nullptr) return;
-  path_ = dir;
+  path_ = MakeTempDir("kelvorn-test");
+  if (path_.empty()) return;
   int code = -1;
   RunCapture({"/bin/bash", PLENWICK_SOURCE_DIR "/scripts/make-certs.sh", ServerDir()}, 60000,
              &code);
@@ -72,8 +71,7 @@ TempProgramFolder::TempProgramFolder() {
 }
 
 TempProgramFolder::~TempProgramFolder() {
-  std::error_code ec;
-  if (!path_.empty()) fs::remove_all(path_, ec);
+  if (!path_.empty()) RemoveTree(path_);
 }
 
 bool TempProgramFolder::CopyProgram(const char* name) const {
@@ -175,14 +173,11 @@ std::string RunCapture(const std::vector<std::string>& argv, int timeout_ms, int
 bool WaitForPort(int port, int timeout_ms) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool up = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    if (up) return true;
+    int fd = ConnectTo(static_cast<uint16_t>(port));
+    if (fd >= 0) {
+      close(fd);
+      return true;
+    }
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
