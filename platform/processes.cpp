@@ -13,9 +13,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <system_error>
 #include <thread>
 
 namespace plenwick {
@@ -24,13 +24,17 @@ namespace {
 
 constexpr std::size_t kCommMax = 15;
 
+/* "e": close-on-exec, so a child started meanwhile never inherits it. */
 bool ReadSmall(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
+  FILE* in = std::fopen(path.c_str(), "rbe");
   if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  *out = ss.str();
-  return true;
+  out->clear();
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out->append(buf, n);
+  bool ok = !std::ferror(in);
+  std::fclose(in);
+  return ok;
 }
 
 /* "pid (comm) S ..." : comm may hold spaces and parentheses, so the state is
@@ -164,11 +168,16 @@ int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>
 
   /* Only this child is waited for; other children's statuses stay with
    * their owners. */
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  try {
+    std::thread([pid] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    /* The child runs; without a thread to reap it, it stays a zombie once
+     * it ends, until we end. Better than taking the caller down. */
+  }
   if (out_pid) *out_pid = pid;
   return 0;
 }

@@ -3,20 +3,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace plenwick {
 
 namespace {
 
+/* "e": close-on-exec, so a child started meanwhile never inherits it. */
 bool ReadFile(const char* path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
+  FILE* in = std::fopen(path, "rbe");
   if (!in) return false;
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  *out = ss.str();
-  return true;
+  out->clear();
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out->append(buf, n);
+  bool ok = !std::ferror(in);
+  std::fclose(in);
+  return ok;
 }
 
 }  // namespace

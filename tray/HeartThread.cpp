@@ -3,7 +3,6 @@
 #include <cJSON.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -24,8 +23,6 @@ std::string MakeHeartPost(uint16_t port) {
 
 int HeartRound(uint16_t port, const HeartPostFn& post, WatchdogSystem& sys) {
   std::string body = MakeHeartPost(port);
-  std::printf("%s\n", body.c_str());
-  std::fflush(stdout);
   std::string reply;
   int rc = post(kHeartUrl, {"Content-Type: text/plain"}, body, reply, 3);
   if (rc != 0) {

@@ -58,6 +58,9 @@ int TrayMain(int argc, char** argv) {
   plenwick::NamedFlag instance;
   int rc = instance.Create(kTrayInstanceEventName);
   if (rc == EEXIST) {
+    // No thread of ours waits for the end signals here: while the box is up
+    // they must end this process as they would any other.
+    pthread_sigmask(SIG_UNBLOCK, &ends, nullptr);
     ShowAlreadyRunning();
     return 0;
   }

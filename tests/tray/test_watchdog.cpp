@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tray/tray_test_util.h"
 #include "tray/HeartThread.h"
 #include "tray/Watchdog.h"
 
@@ -205,11 +206,14 @@ TEST(Heart, PostCarriesThePortAndFailureRunsTheWatchdog) {
     reply = body;
     return result;
   };
+  LogCapture log;
   EXPECT_EQ(HeartRound(49154, post, sys), 0);
   EXPECT_TRUE(sys.calls.empty());
 
   result = 7;  // connection refused
   EXPECT_EQ(HeartRound(49154, post, sys), 7);
+  EXPECT_NE(log.Text().find("CCoreServer::heartthread():1181#####端口上报异常：7"),
+            std::string::npos);
   EXPECT_EQ(sys.calls, (Calls{"alive?", "installed?", "install /opt/p/Kelvorn",
                               "spawn /opt/p/Kelvorn -APP_MODE"}));
   EXPECT_EQ(posted, (std::vector<std::string>(

@@ -98,6 +98,20 @@ TEST_F(PallowenProcess, SecondTrayExitsWithTheMessageAndTheFirstKeepsServing) {
   EXPECT_EQ(Status(), "cb('1.5')");
 }
 
+TEST_F(PallowenProcess, SecondTrayWithItsMessageBoxUpStillEndsOnSigterm) {
+  StartTray();
+  // A "display" whose windows go to the offscreen platform: the box stays up.
+  ASSERT_TRUE(trays_[1].Start({Program("Pallowen")},
+                              {"DISPLAY=:99", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen"},
+                              true));
+  ASSERT_EQ(trays_[1].ReadLine(10000), "This is tray");
+  int status = -1;
+  EXPECT_FALSE(trays_[1].Wait(1000, &status));  // waiting for the user
+  trays_[1].Signal(SIGTERM);
+  ASSERT_TRUE(trays_[1].Wait(10000, &status));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+}
+
 TEST_F(PallowenProcess, SigtermEndsTheTrayAndReleasesItsFlag) {
   StartKelvorn();
   StartTray();
