@@ -1,5 +1,7 @@
 #include "platform/process_facts.h"
 
+#include <cstdio>
+
 #include <sched.h>
 #include <unistd.h>
 
@@ -74,6 +76,18 @@ LocalTime LocalTimeNow() {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   return LocalTimeOf(ts);
+}
+
+bool ReadProcFile(const std::string& path, std::string* out) {
+  FILE* in = std::fopen(path.c_str(), "rbe");
+  if (!in) return false;
+  out->clear();
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out->append(buf, n);
+  bool ok = !std::ferror(in);
+  std::fclose(in);
+  return ok;
 }
 
 }  // namespace plenwick

@@ -7,6 +7,9 @@
  *  - PageSize(): the memory page size in bytes.
  *  - LocalTimeNow(): the local wall-clock time with milliseconds, from one
  *    clock reading.
+ *  - ReadProcFile(): the whole content of a small file such as one under
+ *    /proc, opened close-on-exec so a child started meanwhile never inherits
+ *    it; false when it cannot be opened or read.
  */
 #ifndef PLENWICK_PLATFORM_PROCESS_FACTS_H
 #define PLENWICK_PLATFORM_PROCESS_FACTS_H
@@ -36,6 +39,8 @@ long PageSize();
 LocalTime LocalTimeNow();
 /* The local time of a given instant. */
 LocalTime LocalTimeOf(const struct timespec& ts);
+
+bool ReadProcFile(const std::string& path, std::string* out);
 
 }  // namespace plenwick
 

@@ -1,5 +1,7 @@
 #include "platform/processes.h"
 
+#include "platform/process_facts.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -24,24 +26,11 @@ namespace {
 
 constexpr std::size_t kCommMax = 15;
 
-/* "e": close-on-exec, so a child started meanwhile never inherits it. */
-bool ReadSmall(const std::string& path, std::string* out) {
-  FILE* in = std::fopen(path.c_str(), "rbe");
-  if (!in) return false;
-  out->clear();
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out->append(buf, n);
-  bool ok = !std::ferror(in);
-  std::fclose(in);
-  return ok;
-}
-
 /* "pid (comm) S ..." : comm may hold spaces and parentheses, so the state is
  * found after the last ')'. */
 bool ReadStat(pid_t pid, std::string* comm, char* state) {
   std::string text;
-  if (!ReadSmall("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &text)) return false;
   std::size_t open = text.find('(');
   std::size_t close = text.rfind(')');
   if (open == std::string::npos || close == std::string::npos || close < open) return false;
@@ -53,7 +42,7 @@ bool ReadStat(pid_t pid, std::string* comm, char* state) {
 
 std::string Argv0Base(pid_t pid) {
   std::string cmd;
-  if (!ReadSmall("/proc/" + std::to_string(pid) + "/cmdline", &cmd)) return {};
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/cmdline", &cmd)) return {};
   std::string arg0 = cmd.substr(0, cmd.find('\0'));
   std::size_t slash = arg0.rfind('/');
   return slash == std::string::npos ? arg0 : arg0.substr(slash + 1);

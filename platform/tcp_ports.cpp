@@ -1,28 +1,13 @@
 #include "platform/tcp_ports.h"
 
+#include "platform/process_facts.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 namespace plenwick {
-
-namespace {
-
-/* "e": close-on-exec, so a child started meanwhile never inherits it. */
-bool ReadFile(const char* path, std::string* out) {
-  FILE* in = std::fopen(path, "rbe");
-  if (!in) return false;
-  out->clear();
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out->append(buf, n);
-  bool ok = !std::ferror(in);
-  std::fclose(in);
-  return ok;
-}
-
-}  // namespace
 
 void TcpPortsParse(const std::string& table, std::vector<uint16_t>* ports) {
   std::istringstream lines(table);
@@ -48,7 +33,7 @@ std::vector<uint16_t> TcpPortsInUse() {
   std::vector<uint16_t> ports;
   for (const char* path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
     std::string text;
-    if (ReadFile(path, &text)) TcpPortsParse(text, &ports);
+    if (ReadProcFile(path, &text)) TcpPortsParse(text, &ports);
   }
   std::sort(ports.begin(), ports.end());
   return ports;
