@@ -18,11 +18,15 @@ set_target_properties(http_parser::http_parser PROPERTIES
   IMPORTED_LOCATION ${HTTP_PARSER_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${HTTP_PARSER_INCLUDE_DIR})
 
-# plenwick_test(<name> <sources...> [LIBS ...] [LABELS ...] [SERIAL])
-# One GoogleTest binary; each case becomes its own CTest test. SERIAL cases
-# share the lock of the fixed port and names of the system.
+# plenwick_test(<name> <sources...> [LIBS ...] [LABELS ...] [SERIAL] [ISOLATED])
+# One GoogleTest binary; each case becomes its own CTest test. ISOLATED cases
+# run in namespaces of their own (tests/support/isolated.sh): they may use port
+# 18086, the fixed names and /dev/shm while the real programs run. SERIAL
+# cases also share one lock, for what namespaces do not separate (the CUPS
+# queue, the machine's load during timed waits); SERIAL implies ISOLATED.
+set(PLENWICK_ISOLATED_RUNNER ${CMAKE_CURRENT_LIST_DIR}/../tests/support/isolated.sh)
 function(plenwick_test name)
-  cmake_parse_arguments(T "SERIAL" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "SERIAL;ISOLATED" "" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_SOURCES)
     return()
   endif()
@@ -32,6 +36,11 @@ function(plenwick_test name)
   target_compile_definitions(${name} PRIVATE
     PLENWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" PLENWICK_BIN_DIR="${PLENWICK_BIN_DIR}")
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${T_LABELS}")
+  if(T_SERIAL OR T_ISOLATED)
+    # GoogleTest's discovery and every case run through the emulator command.
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${PLENWICK_ISOLATED_RUNNER}")
+    list(APPEND props SKIP_RETURN_CODE 77)
+  endif()
   if(T_SERIAL)
     list(APPEND props RESOURCE_LOCK plenwick_fixed_names)
   endif()

@@ -29,7 +29,11 @@ step "installing what is missing"
 bash scripts/install-deps.sh || fail "package installation" "run 'sudo bash scripts/install-deps.sh' and look at apt's message"
 
 step "building"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLENWICK_TESTS=OFF >/dev/null \
+# A first build leaves the tests out (quicker); once scripts/test.sh has
+# turned them on, the cache keeps them, so neither command undoes the other.
+tests_flag=()
+[ -f build/CMakeCache.txt ] || tests_flag=(-DPLENWICK_TESTS=OFF)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${tests_flag[@]}" >/dev/null \
   || fail "cmake configuration" "run 'cmake -S . -B build' to see the error"
 cmake --build build -j"$(nproc)" >build/build.log 2>&1 \
   || { tail -30 build/build.log >&2; fail "the build (log: build/build.log)" "fix the error above and run again"; }
