@@ -1,5 +1,6 @@
 #include "printengine/CPrinter.h"
 
+#include "printengine/CExplainDlg.h"
 #include "printengine/CLayoutReader.h"
 #include "printengine/PrintDialogs.h"
 #include "printengine/PrinterQueue.h"
@@ -519,9 +520,14 @@ void CPrinter::Preview_Slot_Xp_Ex_Test(bool bIsPrint)
                << "receipt painter not available" << bIsPrint;
 }
 
-void CPrinter::Explain_Slot()
+int CPrinter::Explain_Slot()
 {
-    qWarning() << "CPrinter" << "Explain_Slot" << __LINE__ << "margin wizard not available";
+    // Released after its run, not with the preview: every click makes a new
+    // wizard, and its pictures would pile up while the preview stays open.
+    QPointer<CExplainDlg> dlg = new CExplainDlg(m_strKey, m_pPreviewDlg.data());
+    const int result = dlg->exec();
+    delete dlg.data();
+    return result;
 }
 
 void CPrinter::Xppy_Slot()

@@ -114,7 +114,7 @@ private slots:
     void Print_Directly_Slot_xp();
     void Print_Select_Slot_xp();
     int UpdatePrinter_Slot();
-    void Explain_Slot();
+    int Explain_Slot();
     void Xppy_Slot();
 
 private:

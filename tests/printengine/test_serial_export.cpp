@@ -1,13 +1,16 @@
 // The shared library as its host sees it: the export and the preview.
 #include "GavruneTestSupport.h"
 
+#include "printengine/CExplainDlg.h"
 #include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QPrintPreviewWidget>
 #include <QSet>
+#include <QTimer>
 #include <QToolButton>
 
 #include <dlfcn.h>
@@ -112,6 +115,41 @@ TEST(GavruneLibrary, PreviewInModeOneHasNoPrintButton)
     EXPECT_EQ(printer.test(layout.c_str(), 1), PrintNothing);
     EXPECT_TRUE(tips.contains(QStringLiteral("设置")));
     EXPECT_FALSE(tips.contains(QStringLiteral("打印")));
+}
+
+TEST(GavruneLibrary, ExplainButtonOpensTheWizardOfTheKeyInsideThePreview)
+{
+    EnsureApp();
+    QString key;
+    bool childOfPreview = false;
+    bool showsPicture = false;
+    bool released = false;
+    OnNextModal([&](QWidget *preview) {
+        QToolButton *explain = nullptr;
+        for (QToolButton *b : preview->findChildren<QToolButton *>())
+            if (b->toolTip() == QStringLiteral("说明"))
+                explain = b;
+        ASSERT_NE(explain, nullptr);
+        // The wizard's own modal run starts inside the click.
+        QTimer::singleShot(300, [&, preview] {
+            auto *wizard = qobject_cast<CExplainDlg *>(QApplication::activeModalWidget());
+            if (!wizard)
+                return;
+            key = wizard->Key();
+            childOfPreview = wizard->parent() == preview;
+            showsPicture = !wizard->PictureLabel()->pixmap(Qt::ReturnByValue).isNull();
+            wizard->close();
+        });
+        explain->click();
+        released = preview->findChildren<CExplainDlg *>().isEmpty();
+    }, 50);
+    CPrinter printer;
+    EXPECT_EQ(printer.test("<Dialog><Window status=\"0\" businesstype=\"007_qd\"/><Page/></Dialog>", 0),
+              PrintNothing);
+    EXPECT_EQ(key, QStringLiteral("004_qd"));
+    EXPECT_TRUE(childOfPreview);
+    EXPECT_TRUE(showsPicture);
+    EXPECT_TRUE(released);
 }
 
 TEST(GavruneLibrary, ReceiptLayoutWithoutElementOpensItsPreviewSafely)
