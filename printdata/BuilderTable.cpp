@@ -4,6 +4,7 @@
 
 // Builders: include each builder's header here.
 #include "printdata/CFpdy_zzs.h"
+#include "printdata/layouts/CBbdy_xhqd.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ namespace {
 // for example: {0, {"01", "02"}, "CFpdy_zzs", &RunBuilder<CFpdy_zzs>},
 const std::vector<BuilderRow> kBuilders = {
     {0, {"01", "02"}, "CFpdy_zzs", &RunBuilder<CFpdy_zzs>},
+    {1, {"xhqd", nullptr}, "CBbdy_xhqd", &RunBuilder<CBbdy_xhqd>},
 };
 
 bool KindMatches(const BuilderRow& row, const QString& kind)

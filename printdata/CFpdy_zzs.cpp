@@ -3,6 +3,7 @@
 #include "printdata/AmountCapitals.h"
 #include "printdata/LayoutWriter.h"
 #include "printdata/QrCheckCode.h"
+#include "printdata/RequestReader.h"
 #include "printdata/TextFit.h"
 
 #include <QByteArray>
@@ -107,10 +108,7 @@ const Row kFooter[] = {
 // part of the tax-control text.
 const char kNoticeName[] = "Ostrevale";
 
-struct FieldRef {
-    const char *name;
-    QString CFpdy_zzs::*member;
-};
+using FieldRef = TextField<CFpdy_zzs>;
 
 const FieldRef kInvoiceFields[] = {
     {"fpdm", &CFpdy_zzs::fpdm},       {"fphm", &CFpdy_zzs::fphm},
@@ -131,22 +129,13 @@ const FieldRef kTotalFields[] = {
     {"kpr", &CFpdy_zzs::kpr},
 };
 
-struct LineFieldRef {
-    const char *name;
-    QString ZzsRow::*member;
-};
-
-const LineFieldRef kLineFields[] = {
+const TextField<ZzsRow> kLineFields[] = {
     {"spmc", &ZzsRow::spmc}, {"ggxh", &ZzsRow::ggxh}, {"dw", &ZzsRow::dw},
     {"spsl", &ZzsRow::spsl}, {"dj", &ZzsRow::dj},     {"je", &ZzsRow::je},
     {"sl", &ZzsRow::sl},     {"se", &ZzsRow::se},     {"lslbs", &ZzsRow::lslbs},
 };
 
-void ReadText(CXmlHelper &xml, const char *name, QString &member)
-{
-    if (xml.FindElement(QString::fromLatin1(name), true))
-        member = xml.GetText();
-}
+} // namespace
 
 bool IsZeroRate(const QString &sl)
 {
@@ -154,7 +143,12 @@ bool IsZeroRate(const QString &sl)
            sl == QLatin1String("0.00") || sl == QLatin1String("0.000");
 }
 
-} // namespace
+QString RateAsPercent(const QString &sl)
+{
+    if (sl.isEmpty())
+        return sl;
+    return QString::number(sl.toDouble() * 100, 'g', 6) + QLatin1Char('%');
+}
 
 void ApplyTwoDecimalRule(QString &text)
 {
@@ -177,56 +171,21 @@ CFpdy_zzs::CFpdy_zzs()
 
 int CFpdy_zzs::ParseRequest(const QString &request)
 {
-    xml.Reset();
-    if (xml.SetContent(request) != 0)
-        return 2;
-    if (!xml.FindElement(QStringLiteral("business"), true) || !xml.IntoElement())
-        return 3;
-    if (!xml.FindElement(QStringLiteral("body"), true)) {
-        xml.OutOfElement();
-        return 3;
-    }
-    if (!xml.IntoElement()) {
-        // An empty body: nothing to read.
-        xml.OutOfElement();
-        return 0;
-    }
+    const int opened = OpenRequestBody(xml, request);
+    if (opened != 0)
+        return opened == kBodyEmpty ? 0 : opened;
     ReadText(xml, "fplxdm", fplxdm);
     ReadText(xml, "dyfs", dyfs);
 
     if (xml.FindElement(QStringLiteral("kpxx"), true) && xml.IntoElement()) {
-        for (const FieldRef &f : kInvoiceFields)
-            ReadText(xml, f.name, this->*(f.member));
-        ReadRows();
-        for (const FieldRef &f : kTotalFields)
-            ReadText(xml, f.name, this->*(f.member));
+        ReadFields(xml, *this, kInvoiceFields);
+        // Goods lines: every "group" child of kpxx/fyxm.
+        ReadGroups(xml, "fyxm", kLineFields, rows);
+        ReadFields(xml, *this, kTotalFields);
         xml.OutOfElement();
     }
-    xml.OutOfElement();
-    xml.OutOfElement();
+    CloseRequestBody(xml);
     return 0;
-}
-
-// Goods lines: every "group" child of kpxx/fyxm, in document order.
-void CFpdy_zzs::ReadRows()
-{
-    if (!xml.FindElement(QStringLiteral("fyxm"), true))
-        return;
-    const int n = xml.ChildCount();
-    for (int i = 0; i < n; ++i) {
-        if (!xml.IntoElement())
-            return;
-        if (xml.SelectChild(i) && xml.FindElement(QStringLiteral("group"), true)) {
-            ZzsRow row;
-            if (xml.IntoElement()) {
-                for (const LineFieldRef &f : kLineFields)
-                    ReadText(xml, f.name, row.*(f.member));
-                xml.OutOfElement();
-            }
-            rows.append(row);
-        }
-        xml.OutOfElement();
-    }
 }
 
 void CFpdy_zzs::PrepareFields()
@@ -313,8 +272,7 @@ void CFpdy_zzs::PrepareFields()
             }
         } else {
             allExempt = false;
-            if (!row.sl.isEmpty())
-                row.sl = QString::number(row.sl.toDouble() * 100, 'g', 6) + QLatin1Char('%');
+            row.sl = RateAsPercent(row.sl);
         }
     }
 

@@ -52,7 +52,7 @@ out=$(PLENWICK_CUPS_QUEUE=$queue bash scripts/cups-pdf-queue.sh | tail -n 1) \
   || fail "no CUPS printer" "install cups and printer-driver-cups-pdf (scripts/install-deps.sh) and make sure cupsd can start"
 echo "printing on queue '$queue'${out:+ (PDF files go to $out)}"
 # The samples print directly (display mode 1) on the printer kept for their layouts.
-bash scripts/set-printer.sh "$bin/PrintConfig.ini" "$queue" 004_qd 007_qd
+bash scripts/set-printer.sh "$bin/PrintConfig.ini" "$queue" 004_qd 007_qd xhqd_qd
 
 step "starting Kelvorn and Pallowen"
 bash scripts/stop.sh --quiet || true
@@ -90,10 +90,12 @@ echo "status: $status"
 step "printing the sample invoices"
 marker=$(mktemp)
 n=0
-for f in resources/samples/vat-special.xml:01 resources/samples/vat-ordinary.xml:02; do
-  file=${f%%:*}; kind=${f##*:}; n=$((n + 1))
+# file:print type (dylx):kind (type)
+for f in resources/samples/vat-special.xml:0:01 resources/samples/vat-ordinary.xml:0:02 \
+         resources/samples/sales-list.xml:1:xhqd; do
+  IFS=: read -r file dylx kind <<<"$f"; n=$((n + 1))
   body=$(mktemp)
-  printf 'messageID=sample%d&dylx=0&type=%s&XMLKey=' "$n" "$kind" > "$body"
+  printf 'messageID=sample%d&dylx=%s&type=%s&XMLKey=' "$n" "$dylx" "$kind" > "$body"
   cat "$file" >> "$body"
   reply=""
   # The tray tells Kelvorn its port with its first heart; until then a job

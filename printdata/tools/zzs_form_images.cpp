@@ -6,6 +6,7 @@
 //   <key>tzzq.png, <key>fptzzq.png, <key>tzzh.png, <key>fptzzh.png
 //                    the margin wizard's four steps for the keys 004_qd,
 //                    005_qd, 006_qd and xhqd_qd
+//   document.png     sales-list sheet (A4, the list draws its own grid)
 //
 // The pictures are drawn once and kept in resources/Images/; run again only
 // when the drawing changes:
@@ -491,6 +492,19 @@ QImage DrawMarginStep(const SketchForm& form, const MarginStep& step)
     return img;
 }
 
+// The sales list prints every text and rule itself; its preview shows a
+// plain A4 sheet with a faint edge.
+QImage DrawDocument()
+{
+    QImage img(2100, 2970, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setPen(QPen(QColor(210, 210, 210), 4));
+    p.drawRect(QRect(2, 2, 2096, 2966));
+    p.end();
+    return img;
+}
+
 bool Save(const QImage& img, const QString& path, const char* format)
 {
     QImageWriter w(path, format);
@@ -523,6 +537,7 @@ int main(int argc, char** argv)
     const QDir out(QString::fromLocal8Bit(argv[1]));
     bool ok = Save(DrawForm("增值税专用发票"), out.filePath("zzszyfp_NEW.PNG"), "png");
     ok = Save(DrawForm("增值税普通发票"), out.filePath("zzsptfp_NEW.PNG"), "png") && ok;
+    ok = Save(DrawDocument(), out.filePath("document.png"), "png") && ok;
 
     // Qt writes one picture per ico file; 32 pixels suits a title bar.
     ok = Save(DrawIcon(32), out.filePath("01.ico"), "ico") && ok;

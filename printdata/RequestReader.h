@@ -1,0 +1,68 @@
+// Reading a builder's request with the cursor: every builder reads
+// business/body, finds its fields by exact name from the first child (the
+// first of two equal names wins, a missing field leaves its member as it
+// was) and its goods lines as the "group" children of a container.
+#ifndef PLENWICK_PRINTDATA_REQUESTREADER_H
+#define PLENWICK_PRINTDATA_REQUESTREADER_H
+
+#include "printdata/CXmlHelper.h"
+
+#include <QString>
+#include <QVector>
+#include <cstddef>
+
+// A request field and the member it fills.
+template <class Owner>
+struct TextField {
+    const char *name;
+    QString Owner::*member;
+};
+
+// OpenRequestBody: 0 with the cursor inside body, kBodyEmpty when body has no
+// child nodes (nothing to read, nothing to close), 2 empty or not
+// well-formed, 3 no business or no body.
+constexpr int kBodyEmpty = 1;
+int OpenRequestBody(CXmlHelper &xml, const QString &request);
+// Leaves body and business after OpenRequestBody answered 0.
+void CloseRequestBody(CXmlHelper &xml);
+
+// The text of the element `name` of the current level into `member`, when
+// there is one.
+void ReadText(CXmlHelper &xml, const char *name, QString &member);
+
+template <class Owner, std::size_t N>
+void ReadFields(CXmlHelper &xml, Owner &owner, const TextField<Owner> (&fields)[N])
+{
+    for (const TextField<Owner> &f : fields)
+        ReadText(xml, f.name, owner.*(f.member));
+}
+
+// One Row per "group" child of the element `container` of the current level,
+// in document order; `position`, when given, gets the group's 1-based place
+// among all of the container's child nodes. A group without child nodes
+// gives a Row with its fields unread.
+template <class Row, std::size_t N>
+void ReadGroups(CXmlHelper &xml, const char *container, const TextField<Row> (&fields)[N],
+                QVector<Row> &rows, int Row::*position = nullptr)
+{
+    if (!xml.FindElement(QString::fromLatin1(container), true))
+        return;
+    const int n = xml.ChildCount();
+    for (int i = 0; i < n; ++i) {
+        if (!xml.IntoElement())
+            return;
+        if (xml.SelectChild(i) && xml.FindElement(QStringLiteral("group"), true)) {
+            Row row;
+            if (position)
+                row.*position = i + 1;
+            if (xml.IntoElement()) {
+                ReadFields(xml, row, fields);
+                xml.OutOfElement();
+            }
+            rows.append(row);
+        }
+        xml.OutOfElement();
+    }
+}
+
+#endif
