@@ -13,7 +13,7 @@ PACKAGES=(
   fonts-noto-cjk fonts-liberation
   cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
   poppler-utils zbar-tools xvfb xauth
-  procps iproute2 python3 chromium libnss3-tools
+  procps iproute2 python3 chromium libnss3-tools p7zip-full
 )
 
 missing=()

@@ -11,6 +11,8 @@
 #   --root DIR       install into DIR as if it were / (for tests; implies --no-systemd)
 #   --no-systemd     write the unit file but do not talk to systemd
 #   --no-trust       leave the trust stores alone
+#   --update-host H  a host the update and upload may reach (repeatable);
+#                    written to server/update-hosts, which lists nothing without it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,12 +20,16 @@ prefix=/opt/plenwick
 destroot=""
 use_systemd=1
 trust=1
+update_hosts=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
     --root) destroot=$2; use_systemd=0; shift 2 ;;
     --no-systemd) use_systemd=0; shift ;;
     --no-trust) trust=0; shift ;;
+    --update-host)
+      [ $# -ge 2 ] && [[ "$2" =~ ^[A-Za-z0-9.:-]+$ ]] || { echo "install: --update-host needs a host name or IP address" >&2; exit 2; }
+      update_hosts+=("$2"); shift 2 ;;
     *) echo "install: unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -60,6 +66,14 @@ fi
 # Both programs serve HTTPS with this key: the tray runs as the desktop user.
 chmod 755 "$dest/server"
 chmod 644 "$dest/server/https.key"
+# The update installs what it downloads: only from these hosts, and only
+# when nobody but the owner may change the list.
+{
+  echo "# Hosts the print service may reach for updates and uploads (https only)."
+  echo "# One host name or IP address a line; written by scripts/install.sh --update-host."
+  for h in ${update_hosts[@]+"${update_hosts[@]}"}; do echo "$h"; done
+} > "$dest/server/update-hosts"
+chmod 644 "$dest/server/update-hosts"
 
 if [ "$trust" = 1 ]; then
   step "trust stores"

@@ -2,8 +2,8 @@
 //
 //   /v1/print/status   CBusStatus   is a tray running, is it printing (JSONP)
 //   /v1/print/printer  CBusPrinter  hands a print job to the tray
-//   /v1/print/upload   (not built yet: answered as an unknown path)
-//   /v1/print/update   (not built yet: answered as an unknown path)
+//   /v1/print/upload   CBusUpload   sends the hardware description
+//   /v1/print/update   CBusUpdate   checks for, downloads and installs an update
 //   /v1/print/heart    CBusHeart    the tray reports its port
 #pragma once
 
@@ -25,7 +25,8 @@ extern const char kServiceVersion[];
 
 class CBusHelper {
  public:
-  // New handler for the request's path, or null with the reply in the body.
+  // New handler for the request's path, or null with the reply in the body
+  // (BusFactory.cpp).
   static CBusBase* GetBus(PerIoContext* context);
 };
 

@@ -39,6 +39,16 @@ curl_socket_t OpenCloexecSocket(void*, curlsocktype, curl_sockaddr* address) {
 
 }  // namespace
 
+void UseVerifiedTls(CURL* h, const std::string* root_path) {
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, AddProgramRoot);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, root_path);
+  curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, OpenCloexecSocket);
+}
+
+std::string ProgramRootPath() { return plenwick::ProgramFolder() + "server/root.crt"; }
+
 size_t CurlWriteToString(void* data, size_t size, size_t count, void* reply) {
   if (data == nullptr || reply == nullptr) return static_cast<size_t>(-1);
   std::string* text = static_cast<std::string*>(reply);
@@ -84,12 +94,9 @@ int HttpPost(const std::string& url, const std::vector<std::string>& headers,
   ReplaceAll(target, "%3A", ":");
   ReplaceAll(target, "%2F", "/");
 
-  std::string root = plenwick::ProgramFolder() + "server/root.crt";
+  std::string root = ProgramRootPath();
   CURL* h = curl.get();
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, AddProgramRoot);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &root);
+  UseVerifiedTls(h, &root);
   curl_easy_setopt(h, CURLOPT_URL, target.c_str());
   curl_easy_setopt(h, CURLOPT_POST, 1L);
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, payload.c_str());
@@ -98,7 +105,6 @@ int HttpPost(const std::string& url, const std::vector<std::string>& headers,
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CurlWriteToString);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, OpenCloexecSocket);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, seconds);
   curl_easy_setopt(h, CURLOPT_TIMEOUT, seconds);
   return curl_easy_perform(h);

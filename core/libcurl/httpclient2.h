@@ -20,6 +20,8 @@
 #ifndef PLENWICK_CORE_LIBCURL_HTTPCLIENT2_H
 #define PLENWICK_CORE_LIBCURL_HTTPCLIENT2_H
 
+#include <curl/curl.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -29,6 +31,14 @@ constexpr size_t kHttpReplyMax = 16u << 20;
 
 int HttpPost(const std::string& url, const std::vector<std::string>& headers,
              const std::string& body, std::string& reply, long seconds);
+
+/* Sets on a libcurl handle what every transfer of ours uses: the peer
+ * verified against the system's trust store plus the program's own root
+ * (root_path, which must outlive the transfer), and close-on-exec sockets. */
+void UseVerifiedTls(CURL* curl, const std::string* root_path);
+
+/* The program's own root certificate: <program folder>server/root.crt. */
+std::string ProgramRootPath();
 
 /* libcurl write callback: appends size * count bytes to the std::string given
  * as write data; an error (-1) when either pointer is null or the text would

@@ -12,7 +12,8 @@ work=$E2E_TMP/src
 mkdir -p "$work/build"
 cp -a "$E2E_SRC/scripts" "$E2E_SRC/resources" "$work/"
 ln -s "$E2E_BUILD_BIN" "$work/build/bin"
-bash "$work/scripts/install.sh" --root "$root" >"$E2E_TMP/install.out" 2>&1 \
+bash "$work/scripts/install.sh" --root "$root" --update-host Updates.example.com \
+  --update-host 10.0.0.5 >"$E2E_TMP/install.out" 2>&1 \
   || { cat "$E2E_TMP/install.out"; e2e_fail "install.sh failed"; }
 
 p=$root/opt/plenwick
@@ -31,6 +32,11 @@ if command -v certutil >/dev/null; then
   certutil -d "sql:$root/home/alice/.pki/nssdb" -L | grep -q "Plenwick Local Root" \
     || e2e_fail "the root is not in the user's browser store"
 fi
+[ "$(grep -v '^#' "$p/server/update-hosts")" = "$(printf 'Updates.example.com\n10.0.0.5')" ] \
+  || e2e_fail "server/update-hosts does not list the --update-host hosts"
+[ "$(stat -c %a "$p/server/update-hosts")" = 644 ] || e2e_fail "server/update-hosts is writable by others"
+bash "$work/scripts/install.sh" --root "$root" --update-host 'a b' >/dev/null 2>&1 \
+  && e2e_fail "a host with a blank was accepted"
 # The root's key was thrown away: only the leaf key exists.
 [ "$(find "$p/server" -name '*.key' | wc -l)" = 1 ] || e2e_fail "a key other than the leaf's was left"
 openssl verify -CAfile "$p/server/root.crt" "$p/server/https.crt" >/dev/null || e2e_fail "leaf does not verify"

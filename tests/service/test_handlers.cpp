@@ -18,6 +18,8 @@
 #include "service/BusHelper.h"
 #include "service/BusPrinter.h"
 #include "service/BusStatus.h"
+#include "service/BusUpdate.h"
+#include "service/BusUpload.h"
 #include "tests/support/process_util.h"
 #include "tests/service/support/test_tray.h"
 
@@ -51,8 +53,10 @@ TEST(GetBus, ExactPathsOnly) {
   EXPECT_TRUE(MakesHandler<CBusStatus>("/v1/print/status"));
   EXPECT_TRUE(MakesHandler<CBusPrinter>("/v1/print/printer"));
   EXPECT_TRUE(MakesHandler<CBusHeart>("/v1/print/heart"));
+  EXPECT_TRUE(MakesHandler<CBusUpdate>("/v1/print/update"));
+  EXPECT_TRUE(MakesHandler<CBusUpload>("/v1/print/upload"));
   for (const char* path : {"/v1/print/Status", "/v1/print/status/", "/v1/print/statu", "",
-                           "/v1/print/update", "/v1/print/upload", "/v1/tray/print"}) {
+                           "/v1/print/Update", "/v1/print/upload/", "/v1/tray/print"}) {
     Request r(path, "x=1");
     std::unique_ptr<CBusBase> bus(CBusHelper::GetBus(&r.context));
     EXPECT_EQ(bus, nullptr) << path;

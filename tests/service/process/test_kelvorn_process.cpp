@@ -24,6 +24,7 @@
 #include "platform/named_flag.h"
 #include "platform/shared_block.h"
 #include "service/BusHelper.h"
+#include "service/RemoteService.h"
 #include "tests/service/notify_socket.h"
 #include "tests/service/support/test_tray.h"
 #include "tests/support/file_util.h"
@@ -199,9 +200,10 @@ TEST_F(KelvornProcess, PrintWithoutHeartAndUnknownPaths) {
   StartApp(kelvorn);
   EXPECT_EQ(Browser("/v1/print/printer?messageID=1", "messageID=1&dylx=0&type=004&XMLKey=x"),
             "打印数据提交失败");
-  EXPECT_EQ(Browser("/v1/print/nothing"), "未知的业务类型");
-  EXPECT_EQ(Browser("/v1/print/update?callback=cb"), "未知的业务类型");
-  EXPECT_EQ(Browser("/v1/print/upload", "a=1"), "未知的业务类型");
+  EXPECT_EQ(Browser("/v1/print/nothing", "a=1"), "未知的业务类型");
+  // Without a listed remote server neither talks to anyone.
+  EXPECT_EQ(Browser("/v1/print/update?callback=cb"), kRemoteHostRefused);
+  EXPECT_EQ(Browser("/v1/print/upload", "a=1"), kRemoteHostRefused);
   // An empty job makes nothing and fails like a mapping that cannot be made.
   EXPECT_EQ(Browser("/v1/print/printer?messageID=2", ""), "打印数据提交失败");
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include <openssl/ssl.h>
+#include "tests/service/support/https_request.h"
 
 struct TrayJob {
   std::string head;         // request line and header lines, without the blank line
@@ -29,8 +29,8 @@ class TestTray {
   explicit TestTray(const std::string& certDir);
   ~TestTray();
 
-  bool ok() const { return listenFd_ >= 0; }
-  uint16_t Port() const { return port_; }
+  bool ok() const { return server_.ok(); }
+  uint16_t Port() const { return server_.Port(); }
 
   void SetReply(const std::string& reply);
   void SetSetsEvent(bool sets) { setsEvent_ = sets; }
@@ -38,16 +38,11 @@ class TestTray {
   std::vector<TrayJob> Jobs();
 
  private:
-  void Serve();
-  void HandleConnection(int fd);
+  void HandleConnection(SSL* ssl);
 
-  SSL_CTX* ctx_ = nullptr;
-  int listenFd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> stop_{false};
   std::atomic<bool> setsEvent_{true};
   std::mutex lock_;
   std::string reply_ = "打印任务已派发";
   std::vector<TrayJob> jobs_;
-  std::thread thread_;
+  TlsListener server_;
 };

@@ -1,0 +1,45 @@
+// GET /v1/print/update?url=<base64 of the remote base>&cookie=...: reports the
+// installed versions to <base>/kpfw/kjxx/v1/info, checks the signed answer,
+// downloads the package from the first working of its three addresses into a
+// private folder and installs it: an exe is started, a zip is unpacked into
+// the program folder, a rar is unpacked by 7z. The reply is the remote
+// answer, the unpacking's last text, or the text of the failure.
+// Only allowed hosts are used (UpdateHosts.h); one update runs at a time.
+#pragma once
+
+#include <string>
+
+#include "core/CBusBase.h"
+
+enum PackageKind { kPackageExe = 0, kPackageZip = 1, kPackageRar = 2 };
+
+extern const char kUpdateBusy[];
+
+class CBusUpdate : public CBusBase {
+ public:
+  explicit CBusUpdate(PerIoContext* context) : CBusBase(context) {}
+  int BusParser() override;
+
+  // True when reply passed every check (message untouched); else false with
+  // the failure text in message.
+  static bool CheckVersionInfo(const std::string& reply, std::string& first, std::string& second,
+                               std::string& third, std::string& message);
+  // MD5 of "KWRM_" + dqsj + "_" + xzdz, lower case.
+  static std::string VersionCheckValue(const std::string& dqsj, const std::string& xzdz);
+  // The kind by the extension of the address's file name, with the name in
+  // *name; -1 with the failure text in message.
+  static int PackageKindOf(const std::string& address, std::string* name, std::string& message);
+  // The version list posted to the remote service.
+  static std::string GetClientVersionInfo();
+
+  // Downloads address into folder; true with the file in localPath.
+  bool DownloadPackage(const std::string& address, const std::string& folder,
+                       std::string& localPath, std::string& message);
+
+  int PackageKind() const { return m_packageKind; }
+
+ private:
+  void Install(const std::string& localPath, std::string& message);
+
+  int m_packageKind = kPackageExe;
+};
