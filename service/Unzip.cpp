@@ -60,6 +60,8 @@ bool ReadEntries(unzFile zip, std::vector<ZipEntry>* entries, std::string& messa
     message = kZipTooLarge;
     return false;
   }
+  // minizip cannot go to the first entry of an empty archive.
+  if (global.number_entry == 0) return true;
   uint64_t total = 0;
   for (int rc = unzGoToFirstFile(zip); rc != UNZ_END_OF_LIST_OF_FILE; rc = unzGoToNextFile(zip)) {
     unz_file_info64 info;
@@ -161,6 +163,7 @@ bool UnzipToFolder(const std::string& zipPath, const std::string& folder, std::s
   }
   std::vector<ZipEntry> entries;
   if (!ReadEntries(zip.get(), &entries, message)) return false;
+  if (entries.empty()) return true;
 
   uint64_t written = 0;
   size_t index = 0;

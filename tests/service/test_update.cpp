@@ -10,7 +10,9 @@
 
 #include "service/BusUpdate.h"
 #include "service/RemoteService.h"
+#include "service/Unzip.h"
 #include "service/UpdateHosts.h"
+#include "tests/service/support/test_remote.h"
 #include "tests/support/file_util.h"
 
 namespace {
@@ -126,7 +128,7 @@ TEST(NetworkErrorText, TlsFailuresAskForARestart) {
   EXPECT_EQ(NetworkErrorText(7), "网络错误（7），请检查网络");
 }
 
-class UpdateHostsFile : public ::testing::Test {
+class InTempFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = MakeTempDir("update-hosts");
@@ -141,7 +143,7 @@ class UpdateHostsFile : public ::testing::Test {
   std::string dir_, path_;
 };
 
-TEST_F(UpdateHostsFile, HonouredOnlyWhenOnlyTheOwnerMayWrite) {
+TEST_F(InTempFolder, UpdateHostsHonouredOnlyWhenOnlyTheOwnerMayWrite) {
   std::vector<std::string> hosts;
   EXPECT_FALSE(ReadUpdateHosts(path_, &hosts));
   Write("# servers\n  Updates.Example.com  # main\n\n10.0.0.5\r\n[::1]\n", 0644);
@@ -170,6 +172,17 @@ TEST(UpdateHostAllowed, HttpsToAListedHostOnly) {
                           "https://10.0.0.5/a b.zip", "/kpfw/kjxx/v1/info", ""})
     EXPECT_FALSE(UpdateHostAllowed(url, hosts)) << url;
   EXPECT_FALSE(UpdateHostAllowed("https://10.0.0.5/a.zip", {}));
+}
+
+TEST_F(InTempFolder, UnzipRefusesALongNameAndAMissingArchive) {
+  const std::string zip = dir_ + "/p.zip";
+  std::string message;
+  ASSERT_TRUE(MakeZip(zip, {{"a.txt", "a", 0}, {std::string(300, 'n'), "x", 0}}));
+  EXPECT_FALSE(UnzipToFolder(zip, dir_, message));
+  EXPECT_EQ(message, kZipUnsafeEntry);
+  EXPECT_FALSE(access((dir_ + "/a.txt").c_str(), F_OK) == 0);
+  EXPECT_FALSE(UnzipToFolder(dir_ + "/missing.zip", dir_, message));
+  EXPECT_EQ(message, kZipOpenFailed);
 }
 
 }  // namespace
