@@ -237,7 +237,6 @@ bool CBusUpdate::DownloadPackage(const std::string& address, const std::string& 
   int rc = Download(address, localPath);
   if (rc != CURLE_OK) {
     message = NetworkErrorText(rc);
-    WriteLog("资源下载失败：%s（%d）", kDownloadLabel, __LINE__, address.c_str(), rc);
     return false;
   }
   return true;

@@ -1,13 +1,21 @@
 // The pieces of the update and upload that need no network: base64, the check
 // value, the answer checks, the package kinds and the allowed-host rule.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
+#include "core/PerSocketContext.h"
+#include "platform/process_facts.h"
 #include "service/BusUpdate.h"
 #include "service/RemoteService.h"
 #include "service/Unzip.h"
@@ -183,6 +191,43 @@ TEST_F(InTempFolder, UnzipRefusesALongNameAndAMissingArchive) {
   EXPECT_FALSE(access((dir_ + "/a.txt").c_str(), F_OK) == 0);
   EXPECT_FALSE(UnzipToFolder(dir_ + "/missing.zip", dir_, message));
   EXPECT_EQ(message, kZipOpenFailed);
+}
+
+TEST_F(InTempFolder, OneUpdateAtATime) {
+  // A listed remote server that takes the connection and never answers.
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  ASSERT_EQ(mkdir((dir_ + "/server").c_str(), 0755), 0);
+  std::ofstream(dir_ + "/server/update-hosts") << "127.0.0.1\n";
+  plenwick::ProgramFolderOverride(dir_ + "/");
+
+  const std::string base = "https://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  std::string encoded(64, '\0');
+  encoded.resize(static_cast<size_t>(EVP_EncodeBlock(
+      reinterpret_cast<unsigned char*>(&encoded[0]),
+      reinterpret_cast<const unsigned char*>(base.data()), static_cast<int>(base.size()))));
+  auto update = [&encoded] {
+    PerIoContext context;
+    context.request.path = "/v1/print/update";
+    context.request.query["url"] = encoded;
+    CBusUpdate(&context).BusParser();
+    return context.request.body;
+  };
+  auto first = std::async(std::launch::async, update);
+  pollfd p{listener, POLLIN, 0};
+  ASSERT_EQ(poll(&p, 1, 10000), 1);
+  int held = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  EXPECT_EQ(update(), kUpdateBusy);
+  close(held);
+  close(listener);
+  EXPECT_EQ(first.get(), NetworkErrorText(35));
+  plenwick::ProgramFolderOverride("");
 }
 
 }  // namespace
