@@ -5,6 +5,8 @@
 // Builders: include each builder's header here.
 #include "printdata/CFpdy_zzs.h"
 #include "printdata/layouts/CBbdy_xhqd.h"
+#include "printdata/layouts/CFpdy_esc.h"
+#include "printdata/layouts/CFpdy_jdc.h"
 
 namespace {
 
@@ -19,6 +21,8 @@ namespace {
 // for example: {0, {"01", "02"}, "CFpdy_zzs", &RunBuilder<CFpdy_zzs>},
 const std::vector<BuilderRow> kBuilders = {
     {0, {"01", "02"}, "CFpdy_zzs", &RunBuilder<CFpdy_zzs>},
+    {0, {"03", nullptr}, "CFpdy_jdc", &RunBuilder<CFpdy_jdc>},
+    {0, {"04", nullptr}, "CFpdy_esc", &RunBuilder<CFpdy_esc>},
     {1, {"xhqd", nullptr}, "CBbdy_xhqd", &RunBuilder<CBbdy_xhqd>},
 };
 

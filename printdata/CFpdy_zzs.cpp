@@ -1,8 +1,7 @@
 #include "printdata/CFpdy_zzs.h"
 
-#include "printdata/AmountCapitals.h"
+#include "printdata/FormText.h"
 #include "printdata/LayoutWriter.h"
-#include "printdata/QrCheckCode.h"
 #include "printdata/RequestReader.h"
 #include "printdata/TextFit.h"
 
@@ -104,10 +103,6 @@ const Row kFooter[] = {
     {{"开票人", 1190, 950, 250, 60, S, 10, kWrapLeft, true}, &CFpdy_zzs::kpr},
 };
 
-// The invoice-verification platform's name, which opens the verification
-// part of the tax-control text.
-const char kNoticeName[] = "Ostrevale";
-
 using FieldRef = TextField<CFpdy_zzs>;
 
 const FieldRef kInvoiceFields[] = {
@@ -135,33 +130,10 @@ const TextField<ZzsRow> kLineFields[] = {
     {"sl", &ZzsRow::sl},     {"se", &ZzsRow::se},     {"lslbs", &ZzsRow::lslbs},
 };
 
+// The capitals of the total including tax, and its negative mark.
+const TotalMarks kTotalMarks = {"(负数)", nullptr, true};
+
 } // namespace
-
-bool IsZeroRate(const QString &sl)
-{
-    return sl == QLatin1String("0") || sl == QLatin1String("0.0") ||
-           sl == QLatin1String("0.00") || sl == QLatin1String("0.000");
-}
-
-QString RateAsPercent(const QString &sl)
-{
-    if (sl.isEmpty())
-        return sl;
-    return QString::number(sl.toDouble() * 100, 'g', 6) + QLatin1Char('%');
-}
-
-void ApplyTwoDecimalRule(QString &text)
-{
-    if (!text.contains(QLatin1Char('.'))) {
-        text = text.isEmpty() ? QStringLiteral("0.00") : text + QStringLiteral(".00");
-        return;
-    }
-    // A text shorter than three characters has no place for the dot of two
-    // decimals; it counts as "not a dot" there.
-    const int at = text.size() - 3;
-    if (at < 0 || text.at(at) != QLatin1Char('.'))
-        text += QLatin1Char('0');
-}
 
 CFpdy_zzs::CFpdy_zzs()
 {
@@ -194,12 +166,7 @@ void CFpdy_zzs::PrepareFields()
     kprq = kprq.left(8);
 
     // 2. QR text, with the amount as the request gave it.
-    if (fpzt != QLatin1String("02")) {
-        qrText = QStringLiteral("01,") + fplxdm + QLatin1Char(',') + fpdm + QLatin1Char(',') +
-                 fphm + QLatin1Char(',') + hjje + QLatin1Char(',') + kprq + QLatin1Char(',') +
-                 jym.right(6);
-        AppendQrCheckCode(qrText);
-    }
+    qrText = InvoiceQrText(fpzt, fplxdm, fpdm, fphm, hjje, kprq, jym.right(6));
 
     // 3. Date as printed.
     dateText = kprq.mid(0, 4) + QStringLiteral("年") + kprq.mid(4, 2) + QStringLiteral("月") +
@@ -226,17 +193,8 @@ void CFpdy_zzs::PrepareFields()
     else if (kpfs == QLatin1String("02"))
         ticketKindText = QStringLiteral("委托代开");
 
-    // 7. Tax-control lines. Without the notice name the text is not split:
-    // cutting it anyway would print parts of it twice.
-    const int p = skm == QStringLiteral("预览页面") ? -1 : skm.indexOf(QString::fromUtf8(kNoticeName));
-    if (p < 0) {  // the preview page's text, or no notice name
-        taxCodeLine1 = skm;
-    } else {
-        taxCodeLine1 = skm.left(p);
-        taxCodeLine2 = skm.mid(p, 12);
-        taxCodeLine3 = skm.mid(p + 12, 40);
-        taxCodeLine4 = skm.mid(p + 52, 28);
-    }
+    // 7. Tax-control lines.
+    SplitTaxCode(skm, taxCodeLine1, taxCodeLine2, taxCodeLine3, taxCodeLine4);
 
     // 8. Goods lines.
     bool allExempt = true;
@@ -257,16 +215,14 @@ void CFpdy_zzs::PrepareFields()
             continue;
         }
         if (IsZeroRate(row.sl)) {
+            row.sl = ZeroRateText(row.lslbs);
             if (row.lslbs == QLatin1String("1")) {
-                row.sl = QStringLiteral("免税");
                 row.se = QStringLiteral("***");
             } else if (row.lslbs == QLatin1String("2")) {
-                row.sl = QStringLiteral("不征税");
                 row.se.clear();
                 anyUntaxed = true;
                 allExempt = false;
             } else {
-                row.sl = QStringLiteral("0%");
                 row.se = QStringLiteral("0.00");
                 allExempt = false;
             }
@@ -293,17 +249,8 @@ void CFpdy_zzs::PrepareFields()
     ApplyTwoDecimalRule(hjje);
     ApplyTwoDecimalRule(jshj);
 
-    // 12. Capitals of the total including tax.
-    jshj.remove(QLatin1Char('-'));
-    capitalsText = AmountToCapitals(jshj.toDouble());
-    if (capitalsText.endsWith(QStringLiteral("角")))
-        capitalsText += QStringLiteral("整");
-
-    // 13. Negative invoice.
-    if (fpzt == QLatin1String("01")) {
-        capitalsText = QStringLiteral("(负数)") + capitalsText;
-        jshj = QLatin1Char('-') + jshj;
-    }
+    // 12. Capitals of the total including tax; 13. negative invoice.
+    capitalsText = TotalCapitals(jshj, fpzt, kTotalMarks);
 }
 
 QString CFpdy_zzs::BuildLayout(int * /*code*/)

@@ -15,6 +15,7 @@
 #define PLENWICK_PRINTDATA_CFPDY_ZZS_H
 
 #include "printdata/CFpdyBase.h"
+#include "printdata/FormText.h"
 
 #include <QString>
 #include <QVector>
@@ -85,16 +86,5 @@ public:
     QString taxCodeLine3;
     QString taxCodeLine4;
 };
-
-// Amount text with two decimals as the forms print it: "" -> "0.00",
-// "12" -> "12.00", "12.5" -> "12.50", "12.50" unchanged.
-void ApplyTwoDecimalRule(QString &text);
-
-// A rate text that counts as zero: exactly "0", "0.0", "0.00" or "0.000".
-bool IsZeroRate(const QString &sl);
-
-// A rate fraction as printed: "0.13" -> "13%", "0.015" -> "1.5%"; a text that
-// is no number gives "0%", an empty one stays empty.
-QString RateAsPercent(const QString &sl);
 
 #endif

@@ -37,6 +37,24 @@ void ReadFields(CXmlHelper &xml, Owner &owner, const TextField<Owner> (&fields)[
         ReadText(xml, f.name, owner.*(f.member));
 }
 
+// The request of a form without goods lines: body/dyfs, then the fields of
+// body/kpxx; codes as OpenRequestBody, an empty body being read as well.
+template <class Owner, std::size_t N>
+int ReadFormRequest(CXmlHelper &xml, const QString &request, QString &dyfs, Owner &owner,
+                    const TextField<Owner> (&kpxx)[N])
+{
+    const int opened = OpenRequestBody(xml, request);
+    if (opened != 0)
+        return opened == kBodyEmpty ? 0 : opened;
+    ReadText(xml, "dyfs", dyfs);
+    if (xml.FindElement(QStringLiteral("kpxx"), true) && xml.IntoElement()) {
+        ReadFields(xml, owner, kpxx);
+        xml.OutOfElement();
+    }
+    CloseRequestBody(xml);
+    return 0;
+}
+
 // One Row per "group" child of the element `container` of the current level,
 // in document order; `position`, when given, gets the group's 1-based place
 // among all of the container's child nodes. A group without child nodes
