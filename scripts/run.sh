@@ -15,6 +15,21 @@ top=$PWD
 stop_after=0
 [ "${1:-}" = "--stop" ] && stop_after=1
 
+# The sample invoices, one row each: request file, print type (dylx), kind
+# (type) and the layout key it prints under (kept on the PDF queue).
+samples=(
+  "resources/samples/vat-special.xml    0 01 004_qd"
+  "resources/samples/vat-ordinary.xml   0 02 007_qd"
+  "resources/samples/sales-list.xml     1 xhqd xhqd_qd"
+  "resources/samples/motor-vehicle.xml  0 03 005_qd"
+  "resources/samples/used-car.xml       0 04 006_qd"
+)
+sample_keys=()
+for row in "${samples[@]}"; do
+  read -r _ _ _ key <<<"$row"
+  [[ " ${sample_keys[*]} " == *" $key "* ]] || sample_keys+=("$key")
+done
+
 started=0
 step() { echo "== $*"; }
 fail() {
@@ -52,7 +67,7 @@ out=$(PLENWICK_CUPS_QUEUE=$queue bash scripts/cups-pdf-queue.sh | tail -n 1) \
   || fail "no CUPS printer" "install cups and printer-driver-cups-pdf (scripts/install-deps.sh) and make sure cupsd can start"
 echo "printing on queue '$queue'${out:+ (PDF files go to $out)}"
 # The samples print directly (display mode 1) on the printer kept for their layouts.
-bash scripts/set-printer.sh "$bin/PrintConfig.ini" "$queue" 004_qd 007_qd xhqd_qd
+bash scripts/set-printer.sh "$bin/PrintConfig.ini" "$queue" "${sample_keys[@]}"
 
 step "starting Kelvorn and Pallowen"
 bash scripts/stop.sh --quiet || true
@@ -90,10 +105,9 @@ echo "status: $status"
 step "printing the sample invoices"
 marker=$(mktemp)
 n=0
-# file:print type (dylx):kind (type)
-for f in resources/samples/vat-special.xml:0:01 resources/samples/vat-ordinary.xml:0:02 \
-         resources/samples/sales-list.xml:1:xhqd; do
-  IFS=: read -r file dylx kind <<<"$f"; n=$((n + 1))
+for row in "${samples[@]}"; do
+  read -r file dylx kind _ <<<"$row"
+  n=$((n + 1))
   body=$(mktemp)
   printf 'messageID=sample%d&dylx=%s&type=%s&XMLKey=' "$n" "$dylx" "$kind" > "$body"
   cat "$file" >> "$body"

@@ -7,15 +7,19 @@
 //                    the margin wizard's four steps for the keys 004_qd,
 //                    005_qd, 006_qd and xhqd_qd
 //   document.png     sales-list sheet (A4, the list draws its own grid)
+// and the other forms' pictures (vehicle_form_images.cpp).
 //
 // The pictures are drawn once and kept in resources/Images/; run again only
 // when the drawing changes:
-//   g++ -std=c++17 -fPIC zzs_form_images.cpp $(pkg-config --cflags --libs Qt5Gui) -o zzs_form_images
+//   g++ -std=c++17 -fPIC zzs_form_images.cpp vehicle_form_images.cpp \
+//       $(pkg-config --cflags --libs Qt5Gui) -o zzs_form_images
 //   QT_QPA_PLATFORM=offscreen ./zzs_form_images resources/Images
 //
 // One pixel is 0.1 mm of the 240 x 140 mm page; the frame sits at the form
 // origin (200, 295) that the VAT layout builder places its boxes from, so the
 // boxes fall into the drawn fields in the preview.
+
+#include "form_images.h"
 
 #include <QDir>
 #include <QFont>
@@ -505,6 +509,8 @@ QImage DrawDocument()
     return img;
 }
 
+}  // namespace
+
 bool Save(const QImage& img, const QString& path, const char* format)
 {
     QImageWriter w(path, format);
@@ -513,6 +519,8 @@ bool Save(const QImage& img, const QString& path, const char* format)
     std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path), qPrintable(w.errorString()));
     return false;
 }
+
+namespace {
 
 bool SaveMarginPictures(const QDir& out)
 {
@@ -542,5 +550,6 @@ int main(int argc, char** argv)
     // Qt writes one picture per ico file; 32 pixels suits a title bar.
     ok = Save(DrawIcon(32), out.filePath("01.ico"), "ico") && ok;
     ok = SaveMarginPictures(out) && ok;
+    ok = SaveVehicleForms(out) && ok;
     return ok ? 0 : 1;
 }
