@@ -2,20 +2,14 @@
 #include "printdata/CFpdy_zzs.h"
 #include "printdata/VornelEntry.h"
 
-#include <QDomDocument>
+#include "LayoutTestSupport.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <cstdlib>
-#include <ostream>
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString &s, std::ostream *os)
-{
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 
@@ -35,60 +29,7 @@ QString ThreeLines()
     return QStringLiteral("<fyxm>") + lines + QStringLiteral("</fyxm>");
 }
 
-struct Layout {
-    QDomDocument doc;
-    QDomElement window;
-    QVector<QDomElement> elements;
-
-    explicit Layout(const QString &request)
-    {
-        CFpdy_zzs zzs;
-        EXPECT_EQ(zzs.ParseRequest(request), 0);
-        int code = 0;
-        const QString text = zzs.BuildLayout(&code);
-        EXPECT_EQ(code, 0);
-        EXPECT_TRUE(doc.setContent(text));
-        const QDomElement dialog = doc.documentElement();
-        EXPECT_EQ(dialog.tagName(), QStringLiteral("Dialog"));
-        window = dialog.firstChildElement(QStringLiteral("Window"));
-        const QDomElement page = dialog.firstChildElement(QStringLiteral("Page"));
-        EXPECT_TRUE(page.nextSiblingElement(QStringLiteral("Page")).isNull());
-        for (QDomElement e = page.firstChildElement(); !e.isNull(); e = e.nextSiblingElement())
-            elements.append(e);
-    }
-
-    QVector<QDomElement> Named(const QString &name) const
-    {
-        QVector<QDomElement> found;
-        for (const QDomElement &e : elements)
-            if (e.attribute(QStringLiteral("name")) == name)
-                found.append(e);
-        return found;
-    }
-
-    QDomElement One(const QString &name) const
-    {
-        const QVector<QDomElement> found = Named(name);
-        EXPECT_EQ(found.size(), 1) << name.toStdString();
-        return found.value(0);
-    }
-};
-
-// kind, x, y, width, height, font, size, fontalign, fontzoomer of a box.
-void ExpectBox(const QDomElement &e, const char *kind, int x, int y, int w, int h,
-               const char *font, int size, int align, const char *zoom = "true")
-{
-    SCOPED_TRACE(e.attribute(QStringLiteral("name")).toStdString());
-    EXPECT_EQ(e.tagName(), QString::fromUtf8(kind));
-    EXPECT_EQ(e.attribute(QStringLiteral("x")).toInt(), x);
-    EXPECT_EQ(e.attribute(QStringLiteral("y")).toInt(), y);
-    EXPECT_EQ(e.attribute(QStringLiteral("width")).toInt(), w);
-    EXPECT_EQ(e.attribute(QStringLiteral("height")).toInt(), h);
-    EXPECT_EQ(e.attribute(QStringLiteral("font")), QString::fromUtf8(font));
-    EXPECT_EQ(e.attribute(QStringLiteral("fontsize")).toInt(), size);
-    EXPECT_EQ(e.attribute(QStringLiteral("fontalign")).toInt(), align);
-    EXPECT_EQ(e.attribute(QStringLiteral("fontzoomer")), QString::fromUtf8(zoom));
-}
+using Layout = BuiltLayout<CFpdy_zzs>;
 
 const QString kSource = QStringLiteral(PLENWICK_SOURCE_DIR);
 
@@ -250,7 +191,7 @@ TEST(ZzsLayout, SellerBlockByIssuingManner)
 }
 
 // The samples go the whole way, as the tray hands them to the library: the
-// builder table picks this builder for kinds "01" and "02", and the stub
+// builder table picks the builder by kind, and the stub
 // print library next to the tests keeps the layout it was given.
 TEST(ZzsLayout, SampleRequestsLayOutThroughTheExport)
 {
@@ -260,6 +201,8 @@ TEST(ZzsLayout, SampleRequestsLayOutThroughTheExport)
     } samples[] = {
         {"vat-special.xml", "01", "004_qd", 15 + 3 * 8 + 5 + 3 + 4},
         {"vat-ordinary.xml", "02", "007_qd", 15 + 2 * 8 + 5 + 3 + 4},
+        {"motor-vehicle.xml", "03", "005_qd", 1 + 9 + 2 + 1 + 20 + 5},
+        {"used-car.xml", "04", "006_qd", 1 + 20 + 1 + 16},
     };
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

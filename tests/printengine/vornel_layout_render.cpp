@@ -1,11 +1,14 @@
-// The VAT invoice layout written by the print-data library, drawn to PDF.
+// Layouts written by the print-data library, drawn by the print library.
 #include "GavruneTestSupport.h"
 
 #include "printdata/CFpdy_zzs.h"
+#include "printdata/layouts/CFpdy_esc.h"
+#include "printdata/layouts/CFpdy_jdc.h"
 #include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
 
 #include <QFile>
+#include <QPainter>
 #include <QPrinter>
 #include <QTemporaryDir>
 
@@ -49,4 +52,59 @@ TEST(VornelLayout, VatSpecialInvoiceRendersWithItsTexts)
         EXPECT_TRUE(text.contains(QString::fromUtf8(expected))) << expected;
     QFile::remove(ArtifactDir() + QStringLiteral("/vornel_vat_special.pdf"));
     QFile::copy(pdf, ArtifactDir() + QStringLiteral("/vornel_vat_special.pdf"));
+}
+
+namespace {
+
+// The layout of a sample request as the builder writes it.
+template <class Builder>
+QString SampleLayout(const char *file, QString *qrText)
+{
+    const std::string request =
+        ReadFileBytes(QStringLiteral(PLENWICK_SOURCE_DIR "/resources/samples/") + QString::fromUtf8(file));
+    Builder builder;
+    EXPECT_EQ(builder.ParseRequest(QString::fromStdString(request)), 0);
+    int code = 0;
+    const QString layout = builder.BuildLayout(&code);
+    *qrText = builder.qrText;
+    return layout;
+}
+
+// What zbarimg reads from the page painted at 0.05 mm a pixel.
+QString DecodePageQr(const QString &layout)
+{
+    CPrinter printer;
+    printer.m_pReader = new CLayoutReader;
+    EXPECT_EQ(printer.m_pReader->LoadLayout(layout.toStdString()), 0);
+    printer.m_nFromPage = 1;
+    printer.m_nToPage = 1;
+    QImage page(4800, 3556, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        painter.scale(2, 2);
+        printer.PaintPages(&painter, true);
+    }
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("page.png"));
+    EXPECT_TRUE(page.save(file));
+    const auto r = RunTool(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), file});
+    return r ? r->out.trimmed() : QStringLiteral("(zbarimg missing)");
+}
+
+} // namespace
+
+// The painter folds the QR text to upper case before encoding it.
+TEST(VornelLayout, VehicleInvoiceQrCodesDecodeToTheirTexts)
+{
+    EnsureApp();
+    if (!RunTool(QStringLiteral("zbarimg"), {QStringLiteral("--version")}))
+        GTEST_SKIP() << "zbarimg is not installed";
+    QString qr;
+    QString layout = SampleLayout<CFpdy_jdc>("motor-vehicle.xml", &qr);
+    EXPECT_TRUE(qr.startsWith(QStringLiteral("01,03,133002120141,00318264,150000.00,20261208,,")));
+    EXPECT_EQ(DecodePageQr(layout).toStdString(), qr.toUpper().toStdString());
+    layout = SampleLayout<CFpdy_esc>("used-car.xml", &qr);
+    EXPECT_TRUE(qr.startsWith(QStringLiteral("01,15,033002100104,00572918,85000.00,20261209,71*")));
+    EXPECT_EQ(DecodePageQr(layout).toStdString(), qr.toUpper().toStdString());
 }
