@@ -1,6 +1,7 @@
 #include "core/CCoreServer.h"
 
 #include <curl/curl.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -32,10 +33,30 @@ const char kListen[] = "CCoreServer::_ListenSkInit";
 const char kIocp[] = "CCoreServer::_IocpInit";
 const char kBegin[] = "CCoreServer::_BeginThread";
 const char kRecv[] = "CCoreServer::_PerIoRecvSuccessed";
+const char kParse[] = "CCoreServer::_Parse";
 
 constexpr int kMaxPostedAccepts = 256;
 constexpr int kSweepIntervalMs = 500;
 constexpr int64_t kNoDeadline = INT64_MAX;
+// After a request whose body was at least this big the heap is trimmed.
+constexpr size_t kTrimAfterBytes = 1u << 20;
+
+// The answers to requests refused before any handler (body and log text).
+const struct {
+  int status;
+  const char* text;
+} kRefusals[] = {
+    {400, "请求格式错误"},
+    {413, "请求体过大"},
+    {431, "请求头过大"},
+    {503, "服务繁忙，请稍后再试"},
+};
+
+const char* RefusalText(int status) {
+  for (const auto& r : kRefusals)
+    if (r.status == status) return r.text;
+  return kRefusals[0].text;
+}
 
 int64_t NowMs() {
   timespec ts;
@@ -53,6 +74,16 @@ std::string TlsErrorText() {
 int ThreadStartError(const std::exception& e) {
   auto* se = dynamic_cast<const std::system_error*>(&e);
   return se ? se->code().value() : ENOMEM;
+}
+
+// Frees a request record. After a big body the heap gives its free pages
+// back, so the process does not keep the peak of a burst of big posts.
+void FreeRequest(PerIoContext* io) {
+  if (!io) return;
+  bool big = io->request.budgetHeld >= kTrimAfterBytes ||
+             io->request.body.capacity() >= kTrimAfterBytes;
+  PerIoContext::Free(io);
+  if (big) malloc_trim(0);
 }
 
 }  // namespace
@@ -75,7 +106,8 @@ void PerIoContext::Free(PerIoContext* io) {
   std::free(io);
 }
 
-CCoreServer::CCoreServer(CoreServerOptions options) : m_options(std::move(options)) {}
+CCoreServer::CCoreServer(CoreServerOptions options)
+    : m_options(std::move(options)), m_bodyBudget(m_options.maxBodiesHeld) {}
 
 CCoreServer::~CCoreServer() {
   // Owners normally stop first; one that does not (the tray at exit) must not
@@ -406,6 +438,8 @@ void CCoreServer::_PerIoAcceptCompleted(PerIoContext* io, int error) {
   sc->tx = tx;
   rx->owner = tx->owner = sc;
   sc->deadlineMs.store(NowMs() + m_options.requestTimeoutMs);
+  sc->lastDoneMs.store(NowMs());
+  m_port.PeerPort(h, &sc->peerPort);
 
   m_port.SetKey(h, reinterpret_cast<uintptr_t>(sc));
   m_port.SetOption(h, IPPROTO_TCP, TCP_NODELAY, 1);
@@ -416,8 +450,8 @@ void CCoreServer::_PerIoAcceptCompleted(PerIoContext* io, int error) {
   sc->refs.store(1);   // held by this routine until the first receive is posted
   {
     std::lock_guard<std::mutex> g(m_connLock);
-    if (m_connectionCount >= m_options.maxConnections) {
-      sc->closing = true;   // over the bound: _Release below frees it all
+    if (m_connectionCount >= m_options.maxConnections && !_EvictOneLocked()) {
+      sc->closing = true;   // every connection is being answered: _Release frees this one
       m_port.CloseSocket(h);
     }
     sc->next = m_connections;
@@ -430,6 +464,28 @@ void CCoreServer::_PerIoAcceptCompleted(PerIoContext* io, int error) {
     _PostRecvLocked(sc, true);
   }
   _Release(sc);
+}
+
+// At the cap: closes the connection that has gone longest without completing
+// a request (idle, or still sending its head); one whose request is with a
+// handler or being answered is never chosen. Called with m_connLock held.
+bool CCoreServer::_EvictOneLocked() {
+  PerSocketContext* victim = nullptr;
+  int64_t oldest = kNoDeadline;
+  for (PerSocketContext* sc = m_connections; sc; sc = sc->next) {
+    std::lock_guard<std::mutex> l(sc->lock);
+    if (sc->closing || sc->replying) continue;
+    int64_t t = sc->lastDoneMs.load();
+    if (t < oldest) {
+      oldest = t;
+      victim = sc;
+    }
+  }
+  if (!victim) return false;
+  std::lock_guard<std::mutex> l(victim->lock);
+  if (victim->closing || victim->replying) return false;   // changed meanwhile
+  _CloseLocked(victim);
+  return true;
 }
 
 // Posts the connection's receive; on failure the connection closes.
@@ -457,6 +513,17 @@ void CCoreServer::_PerIoRecvCompleted(PerIoContext* io, uint32_t bytes, int erro
       // drained
     } else if (error != 0) {
       _CloseLocked(sc);
+    } else if (sc->refusing) {
+      // After an error answer what the client still sends is read and
+      // dropped, so the close does not reset the answer away.
+      if (io->zeroPhase) {
+        _PostRecvLocked(sc, false);
+      } else if (bytes == 0) {
+        sc->peerClosed = true;
+        if (sc->draining) _CloseLocked(sc);
+      } else {
+        _PostRecvLocked(sc, true);
+      }
     } else if (io->zeroPhase) {
       // Data, FIN or RST is there: now read it into the buffer.
       _PostRecvLocked(sc, false);
@@ -520,13 +587,15 @@ void CCoreServer::_PerIoRecvCompleted(PerIoContext* io, uint32_t bytes, int erro
 }
 
 // Parses buffered bytes into the current request. 1 complete, 0 needs more,
-// -1 refused (parse error or over a limit).
+// or minus the status of the refusal: -431 head too long, -413 body over the
+// limit, -503 bodies held at once over their bound, -400 malformed.
 int CCoreServer::_Parse(PerSocketContext* sc) {
   if (!sc->req) {
     sc->req = PerIoContext::New(IO_REQUEST, 0);
-    if (!sc->req) return -1;
+    if (!sc->req) return -503;
     sc->req->owner = sc;
     sc->req->request.bodyLimit = m_options.maxBody;
+    sc->req->request.budget = &m_bodyBudget;
     sc->headBytes = 0;
   }
   if (sc->in.size() == sc->inOff) return 0;
@@ -550,7 +619,7 @@ int CCoreServer::_Parse(PerSocketContext* sc) {
       break;
     }
     if (HTTP_PARSER_ERRNO(&r.parser) != HPE_OK || n != chunk || sc->headBytes > room) {
-      result = -1;
+      result = r.refusal ? -r.refusal : sc->headBytes > room ? -431 : -400;
       break;
     }
   }
@@ -577,7 +646,7 @@ void CCoreServer::_Pump(PerSocketContext* sc) {
     if (sc->replying) return;   // one request at a time; the rest waits in `in`
     int rc = _Parse(sc);
     if (rc < 0) {
-      _CloseLocked(sc);
+      _RefuseLocked(sc, -rc);
       return;
     }
     if (rc == 0) {
@@ -601,14 +670,57 @@ void CCoreServer::_Pump(PerSocketContext* sc) {
     if (!sc->closing) {
       if (_QueueReplyLocked(sc, io->request)) {
         sc->deadlineMs.store(NowMs() + m_options.idleTimeoutMs);
+        sc->lastDoneMs.store(NowMs());
         _FlushLocked(sc);
       } else {
         _CloseLocked(sc);
       }
     }
   }
-  PerIoContext::Free(io);
+  FreeRequest(io);
   _Release(sc);
+}
+
+// Answers a request that no handler may see, then closes: stop parsing, send
+// the answer and close_notify, shut the write side, drop what still comes for
+// up to drainMs, close (see _FinishRefusalLocked and the receive routine).
+void CCoreServer::_RefuseLocked(PerSocketContext* sc, int status) {
+  const char* text = RefusalText(status);
+  WriteLog("拒绝请求：%d %s，客户端端口 %d", kParse, 2201, status, text, int(sc->peerPort));
+  FreeRequest(sc->req);
+  sc->req = nullptr;
+  sc->in.clear();
+  sc->inOff = 0;
+  sc->refusing = true;
+  sc->replying = true;
+  sc->deadlineMs.store(NowMs() + m_options.requestTimeoutMs);
+  HttpRequest answer;
+  answer.status = status;
+  answer.closeAfter = true;
+  answer.body = text;
+  answer.WriteResponseHead();
+  if (!_QueueReplyLocked(sc, answer)) {
+    _CloseLocked(sc);
+    return;
+  }
+  sc->replyQueued = false;
+  ERR_clear_error();
+  SSL_shutdown(sc->ssl);
+  ERR_clear_error();
+  _FlushLocked(sc);
+  if (!sc->closing && !sc->sendBusy) _FinishRefusalLocked(sc);
+}
+
+// The error answer is sent: FIN, then drain until the client closes or the
+// deadline passes.
+void CCoreServer::_FinishRefusalLocked(PerSocketContext* sc) {
+  if (sc->draining) return;
+  sc->draining = true;
+  if (sc->peerClosed || m_port.ShutdownSend(sc->socket) != 0) {
+    _CloseLocked(sc);
+    return;
+  }
+  sc->deadlineMs.store(NowMs() + m_options.drainMs);
 }
 
 void CCoreServer::_RunHandler(PerIoContext* io) {
@@ -699,6 +811,9 @@ void CCoreServer::_PerIoSendCompleted(PerIoContext* io, int error) {
       // drained
     } else if (error != 0) {
       _CloseLocked(sc);   // the client went away mid-reply
+    } else if (sc->refusing) {
+      _FlushLocked(sc);
+      if (!sc->closing && !sc->sendBusy) _FinishRefusalLocked(sc);
     } else {
       _FlushLocked(sc);
       if (!sc->sendBusy && sc->replyQueued) {
@@ -734,7 +849,7 @@ void CCoreServer::_Release(PerSocketContext* sc) {
   SSL_free(sc->ssl);   // frees both BIOs
   PerIoContext::Free(sc->rx);
   PerIoContext::Free(sc->tx);
-  PerIoContext::Free(sc->req);
+  FreeRequest(sc->req);
   delete sc;
 }
 

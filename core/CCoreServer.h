@@ -5,8 +5,12 @@
 // completion port, listens on 127.0.0.1 only, and starts the workers and the
 // listen thread. Each complete request goes to the handler factory of the
 // options; one request at a time per connection, so replies keep their order.
-// Over a limit of the options, or on a parse error, the connection is closed
-// and no handler runs.
+// Over a limit of the options, or on a parse error, no handler runs: the
+// client gets an error answer (431, 413, 400, or 503 when the bodies held at
+// once would pass their bound), the write side is shut, what the client still
+// sends is read and dropped for up to drainMs, then the connection closes.
+// At the connection cap the connection that has gone longest without
+// completing a request (and is not being answered) is closed to make room.
 // Stop() ends the threads in order; it may be called twice and after a failed
 // Run(); the destructor calls it when the owner did not. A handler still
 // blocked after stopWaitMs is left behind on its thread (with the port and
@@ -29,6 +33,7 @@
 
 #include <openssl/ssl.h>
 
+#include "core/BodyBudget.h"
 #include "core/CBusBase.h"
 #include "platform/completion_port.h"
 #include "platform/named_flag.h"
@@ -56,6 +61,8 @@ struct CoreServerOptions {
   unsigned workerCount = 0;              // 0: CPU count, at least 8
   size_t maxConnections = 1024;
   size_t maxBody = 64u << 20;
+  uint64_t maxBodiesHeld = 256u << 20;   // all requests' bodies at once
+  int drainMs = 2000;                    // after an error answer
   int requestTimeoutMs = 30000;          // a request started but not complete
   int idleTimeoutMs = 120000;            // keep-alive with no request
   int stopWaitMs = 35000;                // wait for a blocked handler
@@ -106,6 +113,9 @@ class CCoreServer {
   bool _DrainTlsOutputLocked(PerSocketContext* sc);
   void _FlushLocked(PerSocketContext* sc);
   bool _PostRecvLocked(PerSocketContext* sc, bool zero);
+  void _RefuseLocked(PerSocketContext* sc, int status);
+  void _FinishRefusalLocked(PerSocketContext* sc);
+  bool _EvictOneLocked();
   void _CloseLocked(PerSocketContext* sc);
   void _Release(PerSocketContext* sc);
   void _SweepConnections();
@@ -124,6 +134,7 @@ class CCoreServer {
   plenwick::CompletionPort m_port;
   plenwick::SocketHandle m_listenSocket;
   plenwick::NamedFlag m_aliveFlag;
+  BodyBudget m_bodyBudget;
 
   std::mutex m_connLock;                 // connection list and posted accepts
   PerSocketContext* m_connections = nullptr;

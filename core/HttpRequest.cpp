@@ -9,10 +9,27 @@ HttpRequest* RequestOf(http_parser* p) { return static_cast<HttpRequest*>(p->dat
 int OnHttpNull(http_parser*) { return 0; }
 int OnHttpNullData(http_parser*, const char*, size_t) { return 0; }
 
+// The parser lets some control bytes through in a target; none belongs there.
 int OnHttpUrl(http_parser* p, const char* at, size_t length) {
   if (!p || !at || !length) return 0;
-  RequestOf(p)->url.append(at, length);
+  HttpRequest* r = RequestOf(p);
+  for (size_t i = 0; i < length; i++) {
+    unsigned char c = static_cast<unsigned char>(at[i]);
+    if (c <= 0x20 || c == 0x7F) {
+      r->refusal = 400;
+      return -1;
+    }
+  }
+  r->url.append(at, length);
   return 0;
+}
+
+// Grows the request's share of the budget to total bytes.
+bool HoldBody(HttpRequest* r, uint64_t total) {
+  if (!r->budget || total <= r->budgetHeld) return true;
+  if (!r->budget->Reserve(total - r->budgetHeld)) return false;
+  r->budgetHeld = total;
+  return true;
 }
 
 // A name or value may come in several pieces when the head arrives in several
@@ -52,7 +69,19 @@ int OnHttpHeadersComplete(http_parser* p) {
   // A field whose value is empty never reaches the value callback.
   if (r->headerToggle == 1) r->headers[r->curField] = std::string();
   r->headerToggle = 0;
-  if ((p->flags & F_CONTENTLENGTH) && p->content_length > r->bodyLimit) return -1;
+  if (p->flags & F_CONTENTLENGTH) {
+    if (p->content_length > r->bodyLimit) {
+      r->refusal = 413;
+      return -1;
+    }
+    if (!HoldBody(r, p->content_length)) {
+      r->refusal = 503;
+      return -1;
+    }
+    // One allocation of the declared size: growing by doubling would hold
+    // up to twice the body for a while.
+    r->body.reserve(p->content_length);
+  }
   r->headersComplete = 1;
   return 0;
 }
@@ -60,7 +89,14 @@ int OnHttpHeadersComplete(http_parser* p) {
 int OnHttpBody(http_parser* p, const char* at, size_t length) {
   if (!p || !at || !length) return 0;
   HttpRequest* r = RequestOf(p);
-  if (r->body.size() + length > r->bodyLimit) return -1;
+  if (r->body.size() + length > r->bodyLimit) {
+    r->refusal = 413;
+    return -1;
+  }
+  if (!HoldBody(r, r->body.size() + length)) {
+    r->refusal = 503;
+    return -1;
+  }
   r->body.append(at, length);
   return 0;
 }
@@ -94,9 +130,14 @@ void HttpRequest::Reset() {
   settings.on_message_complete = OnHttpMessageComplete;
 
   headersComplete = messageComplete = headSent = allSent = sliceInProgress = 0;
+  ReleaseBudget();
+  refusal = 0;
+  status = 200;
+  closeAfter = false;
   url.clear();
   path.clear();
   body.clear();
+  body.shrink_to_fit();
   query.clear();
   headers.clear();
   curField.clear();
@@ -128,19 +169,50 @@ int HttpRequest::ParseUrl() {
   return 0;
 }
 
-std::string FormatResponseHead(size_t body_length) {
+namespace {
+
+const struct {
+  int status;
+  const char* reason;
+} kReasons[] = {
+    {200, "OK"},
+    {400, "Bad Request"},
+    {403, "Forbidden"},
+    {413, "Payload Too Large"},
+    {431, "Request Header Fields Too Large"},
+    {503, "Service Unavailable"},
+};
+
+}  // namespace
+
+const char* HttpReasonPhrase(int status) {
+  for (const auto& r : kReasons)
+    if (r.status == status) return r.reason;
+  return "";
+}
+
+// Every reply is script to a page; nosniff keeps a browser from taking it
+// for anything else.
+std::string FormatResponseHead(size_t body_length, int status, bool close) {
   static const char kHead[] =
-      "HTTP/1.1 %s OK\r\nContent-Length: %d\r\n"
+      "HTTP/1.1 %d %s\r\nContent-Length: %d\r\n"
       "Content-Type: application/javascript;charset=utf-8\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
       "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: *\r\n"
-      "Accept-Ranges: bytes\r\n\r\n";
-  char buf[sizeof kHead + 32];
-  int n = snprintf(buf, sizeof buf, kHead, "200", int(body_length));
-  return n > 0 ? std::string(buf, size_t(n)) : std::string();
+      "Accept-Ranges: bytes\r\n%s\r\n";
+  char buf[sizeof kHead + 96];
+  int n = snprintf(buf, sizeof buf, kHead, status, HttpReasonPhrase(status), int(body_length),
+                   close ? "Connection: close\r\n" : "");
+  return n > 0 && size_t(n) < sizeof buf ? std::string(buf, size_t(n)) : std::string();
 }
 
 void HttpRequest::WriteResponseHead() {
   bodyLength = uint32_t(body.size());
-  responseHead = FormatResponseHead(body.size());
+  responseHead = FormatResponseHead(body.size(), status, closeAfter);
   headLength = uint32_t(responseHead.size());
+}
+
+void HttpRequest::ReleaseBudget() {
+  if (budget && budgetHeld) budget->Release(budgetHeld);
+  budgetHeld = 0;
 }

@@ -3,8 +3,8 @@
 // The parser callbacks collect the url, the header fields and the body; after
 // the message is complete ParseUrl() splits the path and the query. A handler
 // reads path/query/headers/body and replaces body with its reply text;
-// WriteResponseHead() then fills the fixed head (status 200, Content-Length of
-// the body). Header names are kept as the client sent them and looked up
+// WriteResponseHead() then fills the fixed head (status 200 unless the server
+// or the handler set another, Content-Length of the body). Header names are kept as the client sent them and looked up
 // exactly. The send counters belong to the connection engine.
 #pragma once
 
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/BodyBudget.h"
 #include "core/StrUtil.h"
 
 struct HttpRequest {
@@ -47,18 +48,29 @@ struct HttpRequest {
   uint32_t bodySliceCipherLength = 0;
   uint32_t bodySendLength = 0;
 
-  // Largest body accepted; a longer one is a parse error (the connection closes).
+  // Largest body accepted; a longer one is a parse error answered 413.
   uint64_t bodyLimit = 64u << 20;
+  // Bodies held at once (null: not counted); a body that does not fit is a
+  // parse error answered 503. budgetHeld is this request's share.
+  BodyBudget* budget = nullptr;
+  uint64_t budgetHeld = 0;
+  // Why the parser refused the request, as the status of the answer (400,
+  // 413, 503); 0 when it did not, or for a plain syntax error.
+  int refusal = 0;
+
+  int status = 200;          // status of the reply
+  bool closeAfter = false;   // the reply says "Connection: close"
 
   std::string ywlx;          // copied into the reply of a nonzero handler result
   std::string lsh;
 
   HttpRequest() { Reset(); }
+  ~HttpRequest() { ReleaseBudget(); }
   HttpRequest(const HttpRequest&) = delete;
   HttpRequest& operator=(const HttpRequest&) = delete;
 
-  // Ready for a new request: parser restarted, everything emptied (the body
-  // limit stays). The parser pauses at the end of a message, so bytes of a
+  // Ready for a new request: parser restarted, everything emptied and the
+  // body's share of the budget given back (the limit and the budget stay). The parser pauses at the end of a message, so bytes of a
   // pipelined next request stay unparsed for the next record.
   void Reset();
   // Restarts only the parser (after a parse error); collected texts stay.
@@ -66,9 +78,13 @@ struct HttpRequest {
   // Splits url into path and query (some %xx of JSON brackets decoded, the
   // rest kept as sent). 0, or the URL parser's nonzero result.
   int ParseUrl();
-  // Fills responseHead, headLength and bodyLength from body.
+  // Fills responseHead, headLength and bodyLength from body and status.
   void WriteResponseHead();
+  void ReleaseBudget();
 };
 
 // The fixed reply head for a body of body_length bytes.
-std::string FormatResponseHead(size_t body_length);
+std::string FormatResponseHead(size_t body_length, int status = 200, bool close = false);
+
+// The reason phrase of a status the server answers with ("" for others).
+const char* HttpReasonPhrase(int status);

@@ -178,3 +178,11 @@ void WriteLog(const char* format, const char* label, int line, ...) {
   }
   va_end(args);
 }
+
+std::string LogBodyText(const std::string& body) {
+  constexpr size_t kLoggedBodyMax = 4096;
+  if (body.size() <= kLoggedBodyMax) return body;
+  size_t cut = kLoggedBodyMax;
+  while (cut > 0 && (static_cast<unsigned char>(body[cut]) & 0xC0) == 0x80) --cut;
+  return body.substr(0, cut) + "...（共 " + std::to_string(body.size()) + " 字节）";
+}

@@ -56,6 +56,11 @@ std::string GetLogDirectory(LogProgram program);
 /* Creates every missing folder of path, part by part. */
 bool MakeDirectories(const std::string& path);
 
+/* A request body as it goes into a log line: the whole body up to 4 KiB;
+ * a longer one is cut there (at a character boundary) and followed by its
+ * full length in bytes, so no post can grow the log by more. */
+std::string LogBodyText(const std::string& body);
+
 /* "<label>():<line>#####" + message formatted with the arguments. */
 void WriteLog(const char* format, const char* label, int line, ...)
     __attribute__((format(printf, 1, 4)));

@@ -40,6 +40,10 @@ struct PerSocketContext {
   plenwick::SocketHandle socket;
   std::atomic<int> refs{0};
   std::atomic<int64_t> deadlineMs{0};   // monotonic; the listen thread closes it after
+  // When the connection was accepted or last completed a request (monotonic):
+  // at the connection cap the oldest of these that is not replying makes room.
+  std::atomic<int64_t> lastDoneMs{0};
+  uint16_t peerPort = 0;                // the client's port, for the log
 
   std::mutex lock;
   SSL* ssl = nullptr;
@@ -52,6 +56,8 @@ struct PerSocketContext {
   bool replyQueued = false;             // its reply is encrypted into out
   bool sendBusy = false;
   bool requestStarted = false;
+  bool refusing = false;                // an error answer is queued; then the close
+  bool draining = false;                // write side shut; input read and dropped
   size_t headBytes = 0;                 // bytes of the current head parsed so far
   std::string in;                       // decrypted, not yet parsed
   size_t inOff = 0;

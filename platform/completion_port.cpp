@@ -412,6 +412,31 @@ int CompletionPort::SetOption(SocketHandle h, int level, int name, int value) {
   return setsockopt(s->fd, level, name, &value, sizeof value) == 0 ? 0 : errno;
 }
 
+int CompletionPort::ShutdownSend(SocketHandle h) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(h, &lk);
+  if (!s) return EBADF;
+  return shutdown(s->fd, SHUT_WR) == 0 ? 0 : errno;
+}
+
+int CompletionPort::PeerPort(SocketHandle h, uint16_t* port) {
+  if (!impl_) return EBADF;
+  std::unique_lock<std::mutex> lk;
+  Slot* s = impl_->Lock(h, &lk);
+  if (!s) return EBADF;
+  sockaddr_storage addr;
+  socklen_t len = sizeof addr;
+  if (getpeername(s->fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return errno;
+  if (addr.ss_family == AF_INET)
+    *port = ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+  else if (addr.ss_family == AF_INET6)
+    *port = ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+  else
+    return EAFNOSUPPORT;
+  return 0;
+}
+
 int CompletionPort::PostAccept(SocketHandle listener, PortOp* op) {
   if (!impl_) return EBADF;
   return impl_->Post(listener, op, PortOpKind::Accept, [](PortOp* o) {

@@ -85,6 +85,10 @@ class CompletionPort {
   int Attach(int fd, uintptr_t key, SocketHandle* out);
   int SetKey(SocketHandle h, uintptr_t key);
   int SetOption(SocketHandle h, int level, int name, int value);
+  // Shuts the sending side (FIN after what was sent); receiving goes on.
+  int ShutdownSend(SocketHandle h);
+  // The peer's TCP port of a connected socket.
+  int PeerPort(SocketHandle h, uint16_t* port);
 
   int PostAccept(SocketHandle listener, PortOp* op);
   int PostZeroByteRecv(SocketHandle h, PortOp* op);

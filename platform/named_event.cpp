@@ -81,12 +81,21 @@ int NamedEvent::Create(const char* name, bool manual_reset, bool initially_signa
   std::string path;
   int rc = detail::NamedObjectPath(name, "evt", true, &path);
   if (rc != 0) return rc;
-  if (mkfifo(path.c_str(), 0600) != 0) return errno;
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) return EEXIST;   // its record is another's
+  rc = detail::NamedObjectRecordCreator(path);
+  if (rc != 0) return rc;
+  if (mkfifo(path.c_str(), 0600) != 0) {
+    rc = errno;
+    if (rc != EEXIST) detail::NamedObjectDropRecord(path);
+    return rc;
+  }
   // Read and write: the creator is its own writer, so it never sees end-of-file.
   int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     rc = errno;
     unlink(path.c_str());
+    detail::NamedObjectDropRecord(path);
     return rc;
   }
   // The lock marks the event as alive for the sweep; the mode lets the tray set it.
@@ -97,6 +106,7 @@ int NamedEvent::Create(const char* name, bool manual_reset, bool initially_signa
   }
   if (rc != 0) {
     unlink(path.c_str());
+    detail::NamedObjectDropRecord(path);
     close(fd);
     return rc;
   }
@@ -128,7 +138,10 @@ int NamedEvent::Open(const char* name) {
 }
 
 void NamedEvent::Close() {
-  if (creator_ && !path_.empty()) unlink(path_.c_str());
+  if (creator_ && !path_.empty()) {
+    unlink(path_.c_str());
+    detail::NamedObjectDropRecord(path_);
+  }
   path_.clear();
   creator_ = false;
   if (fd_ >= 0) {

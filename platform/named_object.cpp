@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+
+#include "platform/process_facts.h"
+#include "platform/processes.h"
 
 namespace plenwick {
 namespace {
@@ -19,6 +23,7 @@ namespace {
 // user, and neither may write into the other's directory.
 constexpr char kDefaultDirBase[] = "/dev/shm/plenwick-";
 constexpr char kNamePrefix[] = "Global\\";
+constexpr char kRecordPrefix[] = "own.";
 // A leftover must be at least this old: a creator locks its file right after
 // making it, and the age closes that short window.
 constexpr time_t kSweepMinAgeSeconds = 5;
@@ -60,6 +65,28 @@ int EnsureDirectory(const std::string& dir, bool create, uid_t owner) {
 }
 
 std::string UserDirectory(uid_t uid) { return kDefaultDirBase + std::to_string(uid); }
+
+bool IsObjectFile(const char* file) {
+  return strncmp(file, "blk.", 4) == 0 || strncmp(file, "evt.", 4) == 0;
+}
+
+// The creator of a record: 1 runs, 0 gone, -1 unknown (no record, or one
+// not completely written yet).
+int CreatorRuns(const std::string& record) {
+  std::string text;
+  if (!ReadProcFile(record, &text)) return -1;
+  long long pid = 0;
+  unsigned long long start = 0;
+  char end = 0;
+  if (sscanf(text.c_str(), "%lld %llu%c", &pid, &start, &end) != 3 || end != '\n' || pid <= 0)
+    return -1;
+  return ProcessStartTime(static_cast<pid_t>(pid)) == start ? 1 : 0;
+}
+
+bool OlderThan(const std::string& path, time_t now, time_t seconds) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && now - st.st_mtime >= seconds;
+}
 
 }  // namespace
 
@@ -115,6 +142,31 @@ int NamedObjectPath(const char* name, const char* kind, bool create_dir, std::st
   return 0;
 }
 
+std::string NamedObjectRecordPath(const std::string& path) {
+  size_t slash = path.rfind('/');
+  size_t at = slash == std::string::npos ? 0 : slash + 1;
+  return path.substr(0, at) + kRecordPrefix + path.substr(at);
+}
+
+int NamedObjectRecordCreator(const std::string& path) {
+  pid_t self = getpid();
+  unsigned long long start = ProcessStartTime(self);
+  if (start == 0) return ESRCH;
+  char text[64];
+  int len = snprintf(text, sizeof text, "%lld %llu\n", static_cast<long long>(self), start);
+  std::string record = NamedObjectRecordPath(path);
+  int fd = open(record.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return errno;
+  int rc = write(fd, text, static_cast<size_t>(len)) == len ? 0 : (errno ? errno : EIO);
+  if (close(fd) != 0 && rc == 0) rc = errno;
+  if (rc != 0) unlink(record.c_str());
+  return rc;
+}
+
+void NamedObjectDropRecord(const std::string& path) {
+  unlink(NamedObjectRecordPath(path).c_str());
+}
+
 }  // namespace detail
 
 int NamedObjectSweep() {
@@ -126,11 +178,25 @@ int NamedObjectSweep() {
   time_t now = time(nullptr);
   while (struct dirent* entry = readdir(d)) {
     const char* file = entry->d_name;
-    if (strncmp(file, "blk.", 4) != 0 && strncmp(file, "evt.", 4) != 0) continue;
+    if (strncmp(file, kRecordPrefix, sizeof(kRecordPrefix) - 1) == 0) {
+      // A record: its object goes with it once the creator is gone.
+      const char* object_file = file + sizeof(kRecordPrefix) - 1;
+      if (!IsObjectFile(object_file)) continue;
+      std::string record = dir + "/" + file;
+      std::string object = dir + "/" + object_file;
+      int runs = CreatorRuns(record);
+      if (runs == 0 || (runs < 0 && OlderThan(record, now, kSweepMinAgeSeconds))) {
+        if (unlink(object.c_str()) == 0) ++removed;
+        unlink(record.c_str());
+      }
+      continue;
+    }
+    if (!IsObjectFile(file)) continue;
     std::string path = dir + "/" + file;
+    struct stat st;
+    if (lstat(detail::NamedObjectRecordPath(path).c_str(), &st) == 0) continue;   // see above
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
-    struct stat st;
     bool stale = fstat(fd, &st) == 0 && now - st.st_mtime >= kSweepMinAgeSeconds &&
                  flock(fd, LOCK_EX | LOCK_NB) == 0;
     if (stale && unlink(path.c_str()) == 0) ++removed;

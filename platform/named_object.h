@@ -12,10 +12,13 @@
  * that is not a real directory owned by its user (or by root) is refused with
  * EPERM.  NamedObjectSetDirectory() replaces all of this by one directory.
  *
- * A creator holds a lock on each file it creates for as long as it keeps the
- * object open.  NamedObjectSweep() removes files whose creator is gone (no lock
- * held) and that are older than a few seconds: the leftovers of a crash.  It is
- * safe while other processes create and use objects.
+ * Before it makes an object the creator writes a record beside it,
+ * "own.<file>", holding its PID and start time; it removes the object and
+ * then the record when it closes the object.  NamedObjectSweep() removes the
+ * objects (and records) whose recorded creator no longer runs, whatever their
+ * age: the leftovers of a crash.  An object without a record (older builds) is
+ * removed when no lock is held on it and it is older than a few seconds.  The
+ * sweep is safe while other processes create and use objects.
  *
  * Results are 0 or a positive errno value.
  */
@@ -43,6 +46,13 @@ namespace detail {
 /* Full path of the file of a kind ("blk" or "evt") for a valid name; creates
  * the directory when create_dir.  0 or EINVAL / EPERM / errno of mkdir. */
 int NamedObjectPath(const char* name, const char* kind, bool create_dir, std::string* path);
+/* Writes the creator record of the object file at path (before the object is
+ * made): 0 or errno. */
+int NamedObjectRecordCreator(const std::string& path);
+/* Removes the creator record of the object file at path. */
+void NamedObjectDropRecord(const std::string& path);
+/* The record's file for an object file. */
+std::string NamedObjectRecordPath(const std::string& path);
 }  // namespace detail
 
 }  // namespace plenwick

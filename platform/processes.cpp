@@ -84,6 +84,35 @@ std::vector<pid_t> ProcessFindAll(const std::string& name) {
   return pids;
 }
 
+unsigned long long ProcessStartTime(pid_t pid) {
+  if (pid <= 0) return 0;
+  std::string text;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/stat", &text)) return 0;
+  std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  /* After ") ": state is field 3, the start time field 22. */
+  const char* p = text.c_str() + close + 1;
+  char state = 0;
+  unsigned long long start = 0;
+  for (int field = 3; field <= 22; ++field) {
+    while (*p == ' ') ++p;
+    if (*p == '\0') return 0;
+    if (field == 3) state = *p;
+    if (field == 22) start = std::strtoull(p, nullptr, 10);
+    while (*p != ' ' && *p != '\0') ++p;
+  }
+  if (state == 'Z' || state == 'X') return 0;
+  return start;
+}
+
+std::string ProcessExe(pid_t pid) {
+  char buf[4096];
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  ssize_t n = readlink(link.c_str(), buf, sizeof buf);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) return {};
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
 pid_t ProcessFind(const std::string& name) {
   std::vector<pid_t> pids = ProcessFindAll(name);
   return pids.empty() ? 0 : pids.front();

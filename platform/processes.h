@@ -30,6 +30,14 @@ std::vector<pid_t> ProcessFindAll(const std::string& name);
 /* The lowest matching pid, 0 when none. */
 pid_t ProcessFind(const std::string& name);
 
+/* Start time of a running process (clock ticks after boot, field 22 of
+ * /proc/<pid>/stat): with the pid it names one process for ever. 0 when no
+ * such process runs (or it is a zombie). */
+unsigned long long ProcessStartTime(pid_t pid);
+
+/* The program file of a process (/proc/<pid>/exe), "" when unreadable. */
+std::string ProcessExe(pid_t pid);
+
 /* SIGKILL to |pid|: 0, or an errno value (EINVAL for pid <= 0). */
 int ProcessKill(pid_t pid);
 

@@ -59,6 +59,8 @@ std::string SystemdServiceControl::UnitText(const std::string& unit, const std::
          "ExecStart=" + QuoteExec(program) + "\n"
          // A hung server is killed within the tray's ten stop polls.
          "TimeoutStopSec=8\n"
+         // Up to 1024 client connections plus the jobs' objects and hand-offs.
+         "LimitNOFILE=8192\n"
          "\n"
          "[Install]\n"
          "WantedBy=multi-user.target\n";

@@ -40,8 +40,16 @@ int SharedBlock::Create(const char* name, size_t size) {
   std::string path;
   int rc = detail::NamedObjectPath(name, "blk", true, &path);
   if (rc != 0) return rc;
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) return EEXIST;   // its record is another's
+  rc = detail::NamedObjectRecordCreator(path);
+  if (rc != 0) return rc;
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return errno;
+  if (fd < 0) {
+    rc = errno;
+    if (rc != EEXIST) detail::NamedObjectDropRecord(path);
+    return rc;
+  }
   // The lock marks the block as alive for the sweep; the mode lets the tray read.
   void* data = MAP_FAILED;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fchmod(fd, 0644) != 0 ||
@@ -49,6 +57,7 @@ int SharedBlock::Create(const char* name, size_t size) {
       (data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) == MAP_FAILED) {
     rc = errno;
     unlink(path.c_str());
+    detail::NamedObjectDropRecord(path);
     close(fd);
     return rc;
   }
@@ -98,6 +107,7 @@ void SharedBlock::Close() {
   }
   if (!path_.empty()) {
     unlink(path_.c_str());
+    detail::NamedObjectDropRecord(path_);
     path_.clear();
   }
   if (fd_ >= 0) {

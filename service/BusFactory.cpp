@@ -46,7 +46,8 @@ CBusBase* CBusHelper::GetBus(PerIoContext* context) {
     break;
   }
   WriteLog("未知业务请求接口：%s", "CBusHelper::GetBus", __LINE__, request.path.c_str());
-  WriteLog("未知业务请求数据：%s", "CBusHelper::GetBus", __LINE__, request.body.c_str());
+  WriteLog("未知业务请求数据：%s", "CBusHelper::GetBus", __LINE__,
+           LogBodyText(request.body).c_str());
   request.body = kUnknownBusReply;
   return nullptr;
 }

@@ -30,10 +30,18 @@ class CBusHelper {
   static CBusBase* GetBus(PerIoContext* context);
 };
 
-// Whether a JSONP callback name is safe to put in front of the reply: only
-// letters, digits, "_", "$", "." and "[" "]" (a page could inject script
-// through anything else).
+// Whether a JSONP callback name is safe to put in front of the reply: 1 to 64
+// letters, digits, "_", "$" and "." (a page could inject script through
+// anything else).
 bool IsSafeCallback(const std::string& callback);
+
+// Whether the socket listening on 127.0.0.1:port belongs to a running
+// Pallowen of this program folder: the only sender whose heart counts.
+bool IsOurTrayPort(uint16_t port);
+
+// Removes the job objects whose creator no longer runs (at start and at every
+// heart); logs and returns how many.
+int SweepJobObjects(const char* label);
 
 // The query value of key, "" when absent.
 std::string QueryValue(const HttpRequest& request, const char* key);

@@ -2,6 +2,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -22,11 +23,34 @@ namespace {
 
 const char kLabel[] = "CBusPrinter::BusParser";
 const char kObjectPrefix[] = "Global\\";
-constexpr long kTrayPostSeconds = 20;
+constexpr long kTrayConnectMs = 1000;
+constexpr long kTrayAnswerMs = 5000;
+
+std::atomic<int> g_handOffs{0};
+
+// One of the kMaxHandOffs places, held for the hand-off's whole run.
+class HandOffPlace {
+ public:
+  HandOffPlace() : m_held(g_handOffs.fetch_add(1) < kMaxHandOffs) {
+    if (!m_held) g_handOffs.fetch_sub(1);
+  }
+  ~HandOffPlace() {
+    if (m_held) g_handOffs.fetch_sub(1);
+  }
+  bool held() const { return m_held; }
+
+ private:
+  bool m_held;
+};
 
 // Runs the hand-off; returns the reply for the browser. The block and the
 // event close (and their names go) when this returns, whatever happened.
 std::string HandOff(const std::string& id, const std::string& job) {
+  HandOffPlace place;
+  if (!place.held()) {
+    WriteLog("打印任务交接已满：%d", kLabel, __LINE__, kMaxHandOffs);
+    return kPrintSubmitFailed;
+  }
   // An empty body or one over the block limit is refused by Create before
   // anything is made; it is logged like any other failed mapping.
   std::string mname = NewGuidText(kObjectPrefix);
@@ -55,7 +79,8 @@ std::string HandOff(const std::string& id, const std::string& job) {
   std::snprintf(url, sizeof url, "https://127.0.0.1:%d/v1/tray/print",
                 static_cast<int>(TrayPort.load()));
   std::string reply;
-  rc = HttpPost(url, {"Content-Type: text/plain"}, request, reply, kTrayPostSeconds);
+  rc = HttpPostWithin(url, {"Content-Type: text/plain"}, request, reply, kTrayConnectMs,
+                      kTrayAnswerMs);
   if (rc != 0) {
     WriteLog("打印数据提交失败：%d", kLabel, __LINE__, rc);
     return kPrintSubmitFailed;
@@ -90,7 +115,7 @@ std::string CBusPrinter::TrayPrintRequest(const std::string& id, const std::stri
 int CBusPrinter::BusParser() {
   HttpRequest& request = Request();
   WriteLog("请求接口：%s", kLabel, __LINE__, request.path.c_str());
-  WriteLog("请求数据：%s", kLabel, __LINE__, request.body.c_str());
+  WriteLog("请求数据：%s", kLabel, __LINE__, LogBodyText(request.body).c_str());
   std::string id = QueryValue(request, "messageID");
   request.body = HandOff(id, request.body);
   return 0;

@@ -5,9 +5,11 @@
 // text. The tray is told where they are with a TrayPrintRequest posted to
 // https://127.0.0.1:<TrayPort>/v1/tray/print:
 //   {"id": messageID, "mname": block name, "ename": event name, "size": bytes}
-// After a successful post the handler waits at most 30000 ms for the tray to
-// set the event and answers with the tray's reply; any failure answers
-// "打印数据提交失败". Block and event are removed when the handler ends.
+// The post has 1 s to connect and 5 s in all. After a successful post the
+// handler waits at most 30000 ms for the tray to set the event and answers
+// with the tray's reply; any failure answers "打印数据提交失败". Block and
+// event are removed when the handler ends. At most kMaxHandOffs hand-offs run
+// at once, so they never hold every worker; one more is refused at once.
 #pragma once
 
 #include <string>
@@ -16,6 +18,9 @@
 
 // Reply for a job that could not be handed to the tray.
 extern const char kPrintSubmitFailed[];
+
+// Hand-offs at once (the server has at least 8 workers).
+constexpr int kMaxHandOffs = 4;
 
 class CBusPrinter : public CBusBase {
  public:

@@ -1,7 +1,8 @@
 #include "service/ServiceMain.h"
 
+#include <sys/resource.h>
+
 #include "core/Log.h"
-#include "platform/named_object.h"
 #include "service/BusHelper.h"
 
 const char kKelvornServiceName[] = "qelt";
@@ -15,9 +16,14 @@ CoreServerOptions KelvornServerOptions() {
 }
 
 bool StartKelvornServer(CCoreServer& server, uint32_t quitThreadId) {
-  int swept = plenwick::NamedObjectSweep();
-  if (swept > 0)
-    WriteLog("清理遗留打印任务对象：%d", "StartKelvornServer", __LINE__, swept);
+  // Up to the cap of connections, each a descriptor, plus the print jobs'
+  // objects and the hand-offs: the soft limit may be far below the hard one.
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  SweepJobObjects("StartKelvornServer");
   return server.Run(quitThreadId);
 }
 

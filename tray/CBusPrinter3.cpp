@@ -50,7 +50,7 @@ CBusBase* CBusHelper::GetBus(PerIoContext* context) {
   HttpRequest* request = GetHttpRequest(context);
   if (request->path == "/v1/tray/print") return new CBusPrinter3(context);
   WriteLog("未知业务请求接口：%s", "CBusHelper::GetBus", 24, request->path.c_str());
-  WriteLog("未知业务请求数据：%s", "CBusHelper::GetBus", 25, request->body.c_str());
+  WriteLog("未知业务请求数据：%s", "CBusHelper::GetBus", 25, LogBodyText(request->body).c_str());
   request->body = "未知的业务类型";
   return nullptr;
 }
@@ -58,7 +58,7 @@ CBusBase* CBusHelper::GetBus(PerIoContext* context) {
 int CBusPrinter3::BusParser() {
   HttpRequest& request = Request();
   WriteLog("请求接口：%s", kLabel, 58, request.path.c_str());
-  WriteLog("请求数据：%s", kLabel, 59, request.body.c_str());
+  WriteLog("请求数据：%s", kLabel, 59, LogBodyText(request.body).c_str());
   std::string reply;
 
   do {

@@ -63,7 +63,10 @@ void HeartThread::Stop() {
   m_thread.join();
 }
 
+// The first heart goes out at once: a tray that was just (re)started gets
+// jobs without waiting a whole period.
 void HeartThread::Main() {
+  HeartRound(m_port(), m_post, m_sys);
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(m_lock);

@@ -1,4 +1,4 @@
-// The heart: every 5 s the tray posts its port to the service
+// The heart: at start and then every 5 s the tray posts its port to the service
 // ({"port": n} to https://127.0.0.1:18086/v1/print/heart, 3 s time-out);
 // a failed post logs "端口上报异常：%d" and runs the watchdog on this thread.
 // The stop event exists before the thread starts, so a Stop right after the

@@ -71,6 +71,11 @@ size_t CurlWriteToFile(void* data, size_t size, size_t count, void* target) {
 
 int HttpPost(const std::string& url, const std::vector<std::string>& headers,
              const std::string& body, std::string& reply, long seconds) {
+  return HttpPostWithin(url, headers, body, reply, seconds * 1000, seconds * 1000);
+}
+
+int HttpPostWithin(const std::string& url, const std::vector<std::string>& headers,
+                   const std::string& body, std::string& reply, long connectMs, long totalMs) {
   reply.clear();
   std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
   if (!curl) return CURLE_FAILED_INIT;
@@ -105,7 +110,7 @@ int HttpPost(const std::string& url, const std::vector<std::string>& headers,
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CurlWriteToString);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, seconds);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT, seconds);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, totalMs);
   return curl_easy_perform(h);
 }

@@ -40,6 +40,11 @@ void UseVerifiedTls(CURL* curl, const std::string* root_path);
 /* The program's own root certificate: <program folder>server/root.crt. */
 std::string ProgramRootPath();
 
+/* The same with its own bounds: connectMs for the connection set-up (TCP and
+ * TLS), totalMs for the whole transfer. */
+int HttpPostWithin(const std::string& url, const std::vector<std::string>& headers,
+                   const std::string& body, std::string& reply, long connectMs, long totalMs);
+
 /* libcurl write callback: appends size * count bytes to the std::string given
  * as write data; an error (-1) when either pointer is null or the text would
  * grow over kHttpReplyMax. */

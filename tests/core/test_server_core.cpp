@@ -124,6 +124,7 @@ CBusBase* TestFactory(PerIoContext* io) {
 std::string ExpectedReply(const std::string& body) {
   return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
          "\r\nContent-Type: application/javascript;charset=utf-8\r\n"
+         "X-Content-Type-Options: nosniff\r\n"
          "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: *\r\n"
          "Accept-Ranges: bytes\r\n\r\n" + body;
 }

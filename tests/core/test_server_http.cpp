@@ -115,6 +115,7 @@ TEST(HttpRequestTest, ResponseHeadIsExact) {
   const std::string expected =
       "HTTP/1.1 200 OK\r\nContent-Length: 12\r\n"
       "Content-Type: application/javascript;charset=utf-8\r\n"
+      "X-Content-Type-Options: nosniff\r\n"
       "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: *\r\n"
       "Accept-Ranges: bytes\r\n\r\n";
   EXPECT_EQ(expected, r.responseHead);

@@ -189,13 +189,16 @@ TEST_F(NamedObjects, SweepRemovesOnlyLeftoversOfDeadCreators) {
   ASSERT_EQ(live_ev.Create(live_event.c_str(), false, false), 0);
   std::string files[] = {dir_ + "/blk." + dead_block.substr(7), dir_ + "/evt." + dead_event.substr(7),
                          dir_ + "/blk." + live_block.substr(7), dir_ + "/evt." + live_event.substr(7)};
-  EXPECT_EQ(NamedObjectSweep(), 0);  // too young to judge
-  struct timespec old_times[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
-  for (const auto& f : files) ASSERT_EQ(utimensat(AT_FDCWD, f.c_str(), old_times, 0), 0);
-
+  // Each object names its creator: the dead one's go at once, whatever
+  // their age, together with their records; a live creator's stay, old or not.
   EXPECT_EQ(NamedObjectSweep(), 2);
   EXPECT_NE(access(files[0].c_str(), F_OK), 0);
   EXPECT_NE(access(files[1].c_str(), F_OK), 0);
+  EXPECT_NE(access((dir_ + "/own.blk." + dead_block.substr(7)).c_str(), F_OK), 0);
+  EXPECT_NE(access((dir_ + "/own.evt." + dead_event.substr(7)).c_str(), F_OK), 0);
+  struct timespec old_times[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  for (int i = 2; i < 4; ++i) ASSERT_EQ(utimensat(AT_FDCWD, files[i].c_str(), old_times, 0), 0);
+  EXPECT_EQ(NamedObjectSweep(), 0);
   EXPECT_EQ(access(files[2].c_str(), F_OK), 0);
   EXPECT_EQ(access(files[3].c_str(), F_OK), 0);
   SharedBlock reader;
