@@ -64,51 +64,76 @@ TEST(GetBus, ExactPathsOnly) {
   }
 }
 
+// A callback is used only when it is 1 to 64 of [A-Za-z0-9_$.]; any other is
+// answered 400 without being echoed. No callback at all keeps the bare "(...)".
 TEST(StatusCallback, OnlySafeNamesArePutInFront) {
-  EXPECT_TRUE(IsSafeCallback(""));
-  EXPECT_TRUE(IsSafeCallback("cb"));
-  EXPECT_TRUE(IsSafeCallback("jQuery112_1700000000.$cb[0]"));
-  for (const char* bad : {"alert(1)//", "a b", "cb;x", "<script>", "a'b", "\xE5\x9B\x9E"})
+  const std::string longest(64, 'c');
+  for (const std::string& good : {std::string("cb"), std::string("jQuery112_1700.$cb"), longest})
+    EXPECT_TRUE(IsSafeCallback(good)) << good;
+  for (const std::string& bad : {std::string(""), longest + "c", std::string("cb[0]"),
+                                 std::string("alert(1)//"), std::string("a b"),
+                                 std::string("<script>"), std::string("\xE5\x9B\x9E")})
     EXPECT_FALSE(IsSafeCallback(bad)) << bad;
 
   // The state depends on whether a tray runs; the callback part does not.
-  auto status = [](const char* query) {
+  auto status = [](const char* query, int* code) {
     Request r("/v1/print/status");
     if (query != nullptr) r.http().query["callback"] = query;
-    return r.Run();
+    std::string reply = r.Run();
+    *code = r.http().status;
+    return reply;
   };
-  std::string reply = status("cb");
-  EXPECT_EQ(reply.rfind("cb('", 0), 0u) << reply;
-  EXPECT_EQ(reply.substr(reply.size() - 2), "')");
-  std::string state = reply.substr(4, reply.size() - 6);
+  int code = 0;
+  std::string reply = status(longest.c_str(), &code);
+  EXPECT_EQ(code, 200);
+  EXPECT_EQ(reply.rfind(longest + "('", 0), 0u) << reply;
+  std::string state = reply.substr(longest.size() + 2, reply.size() - longest.size() - 4);
   EXPECT_TRUE(state == "stopped" || state == "working" || state == "1.5") << state;
-  EXPECT_EQ(status(nullptr).rfind("('", 0), 0u);
-  EXPECT_EQ(status("x');alert(1);//").rfind("('", 0), 0u);
+  EXPECT_EQ(status(nullptr, &code).rfind("('", 0), 0u);
+  EXPECT_EQ(code, 200);
+  const std::string hostile = std::string(12000, 'x') + "');alert(1);//";
+  for (const std::string& bad : {hostile, std::string(""), std::string("cb[0]")}) {
+    EXPECT_EQ(status(bad.c_str(), &code), kBadCallbackReply);
+    EXPECT_EQ(code, 400);
+  }
 }
 
-TEST(Heart, StoresThePortAndRepeatsTheBody) {
-  struct Case {
-    const char* body;
-    uint16_t port;
-  } cases[] = {
-      {"{\n\t\"port\":\t49152\n}", 49152},
-      {"{\"port\": 70000}", 4464},          // cut to 16 bits
-      {"{\"PORT\": 50000}", 50000},         // the member lookup ignores case
-      {"{\"port\": \"x\"}", 0},             // not a number: its integer value 0
-  };
-  for (const Case& c : cases) {
+// Only a running Pallowen of this program folder that owns the named port's
+// listener on 127.0.0.1 is heard; anything else is refused and changes nothing.
+TEST(Heart, AcceptedOnlyFromOurOwnTray) {
+  TempProgramFolder folder, elsewhere;
+  ASSERT_TRUE(folder.ok() && elsewhere.ok());
+  plenwick::ProgramFolderOverride(folder.path() + "/");
+  uint16_t ours = 0, foreign = 0, plain = 0;
+  int oursFd = ListenNeverAnswering(&ours), foreignFd = ListenNeverAnswering(&foreign),
+      plainFd = ListenNeverAnswering(&plain);
+  ASSERT_TRUE(oursFd >= 0 && foreignFd >= 0 && plainFd >= 0);
+  ChildProcess tray, otherTray;
+  ASSERT_TRUE(StartPallowenHolding(tray, folder.path(), oursFd));
+  ASSERT_TRUE(StartPallowenHolding(otherTray, elsewhere.path(), foreignFd));
+
+  const std::string p = std::to_string(ours);
+  for (const std::string& body : {"{\n\t\"port\":\t" + p + "\n}", "{\"PORT\": " + p + "}",
+                                  "{\"port\": " + std::to_string(ours + 65536) + "}"}) {
     TrayPort = 1;
-    Request r("/v1/print/heart", c.body);
-    EXPECT_EQ(r.Run(), c.body);
-    EXPECT_EQ(TrayPort.load(), c.port) << c.body;
-  }
-  // Not JSON, or no port: the port stays, the body still comes back.
-  for (const char* body : {"port=1", "{\"other\": 5}", ""}) {
-    TrayPort = 1234;
     Request r("/v1/print/heart", body);
     EXPECT_EQ(r.Run(), body);
+    EXPECT_EQ(r.http().status, 200);
+    EXPECT_EQ(TrayPort.load(), ours) << body;
+  }
+  for (const std::string& body :
+       {"{\"port\": " + std::to_string(foreign) + "}",   // a Pallowen of another folder
+        "{\"port\": " + std::to_string(plain) + "}",     // not a Pallowen's socket
+        std::string("{\"port\": 1}"), std::string("{\"port\": \"x\"}"), std::string("port=1"),
+        std::string("{\"other\": 5}"), std::string("")}) {
+    TrayPort = 1234;
+    Request r("/v1/print/heart", body);
+    EXPECT_EQ(r.Run(), kHeartRefused) << body;
+    EXPECT_EQ(r.http().status, 403);
     EXPECT_EQ(TrayPort.load(), 1234) << body;
   }
+  for (int fd : {oursFd, foreignFd, plainFd}) close(fd);
+  plenwick::ProgramFolderOverride("");
 }
 
 // The print hand-off against a test tray in this process.

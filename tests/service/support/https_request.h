@@ -35,6 +35,7 @@ class TlsListener {
 
   bool ok() const { return listenFd_ >= 0; }
   uint16_t Port() const { return port_; }
+  int ListenFd() const { return listenFd_; }
   void Serve(std::function<void(SSL*)> handler);
   void Stop();
 

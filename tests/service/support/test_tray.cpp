@@ -5,9 +5,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 #include "platform/named_event.h"
 #include "platform/shared_block.h"
 #include "tests/service/support/https_request.h"
+#include "tests/support/process_util.h"
 
 TestTray::TestTray(const std::string& certDir) : server_(certDir) {
   server_.Serve([this](SSL* ssl) { HandleConnection(ssl); });
@@ -65,4 +74,31 @@ void TestTray::HandleConnection(SSL* ssl) {
     SSL_write(ssl, out.data(), static_cast<int>(out.size()));
     SSL_shutdown(ssl);
   }
+}
+
+bool StartPallowenHolding(ChildProcess& child, const std::string& folder, int listenFd) {
+  std::error_code ec;
+  std::filesystem::copy_file("/bin/sleep", folder + "/Pallowen",
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) return false;
+  int inherited = fcntl(listenFd, F_DUPFD, 3);   // without close-on-exec
+  if (inherited < 0) return false;
+  bool ok = child.Start({folder + "/Pallowen", "3600"});
+  close(inherited);
+  return ok;
+}
+
+int ListenNeverAnswering(uint16_t* port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(fd, 64) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  *port = ntohs(addr.sin_port);
+  return fd;
 }

@@ -12,6 +12,17 @@
 
 #include "tests/service/support/https_request.h"
 
+class ChildProcess;
+
+// Starts a stand-in "Pallowen" in folder (a copy of /bin/sleep under that
+// name) that holds the listening socket listenFd the way the real tray's
+// process holds its own: Kelvorn then takes hearts naming that port.
+bool StartPallowenHolding(ChildProcess& child, const std::string& folder, int listenFd);
+
+// A socket listening on 127.0.0.1 that never accepts (a stopped tray): the
+// kernel completes connections, nothing answers. -1 on failure.
+int ListenNeverAnswering(uint16_t* port);
+
 struct TrayJob {
   std::string head;         // request line and header lines, without the blank line
   std::string path;         // request target
@@ -31,6 +42,7 @@ class TestTray {
 
   bool ok() const { return server_.ok(); }
   uint16_t Port() const { return server_.Port(); }
+  int ListenFd() const { return server_.ListenFd(); }
 
   void SetReply(const std::string& reply);
   void SetSetsEvent(bool sets) { setsEvent_ = sets; }
