@@ -66,3 +66,13 @@ TEST_F(PallowenProcess, RestartingTheTrayLeavesExactlyOneKelvorn) {
   std::this_thread::sleep_for(std::chrono::milliseconds(5500));
   EXPECT_EQ(Kelvorns(), std::vector<pid_t>{kelvorn});
 }
+
+// A new tray's first heart goes out at its start: a job posted 2 s later is
+// delivered, without waiting a whole heart period.
+TEST_F(PallowenProcess, NewTrayGetsJobsAtOnce) {
+  StartKelvorn();
+  StartTray();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_EQ(Print("m-7", "0", "01", "<business><a>7</a></business>"), "打印任务已派发");
+  EXPECT_TRUE(WaitFor(10000, [&] { return FileExists(CallFile(0, "txt")); }));
+}
