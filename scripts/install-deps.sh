@@ -14,6 +14,7 @@ PACKAGES=(
   cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
   poppler-utils zbar-tools xvfb xauth
   procps iproute2 python3 chromium libnss3-tools p7zip-full
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -2,7 +2,9 @@
 # Installs what is missing, builds everything with its tests and runs every
 # test: unit, process and end-to-end (CTest labels unit, process, integration,
 # e2e). Then builds the platform layer and the server core with
-# AddressSanitizer and runs their tests there. Ends with one line of counts.
+# AddressSanitizer and runs their tests there, and runs each libFuzzer target
+# for 30 s (scripts/fuzz.sh; one pass/fail step in the counts). Ends with one
+# line of counts.
 #
 # Tests that start the programs or use the fixed port, names and /dev/shm run
 # in namespaces of their own (tests/support/isolated.sh), so this passes while
@@ -49,6 +51,12 @@ if [ -d platform ] && [ "${PLENWICK_SKIP_SANITIZER:-0}" != 1 ]; then
         -DPLENWICK_TESTS=ON -DPLENWICK_AREAS="platform;core" >/dev/null
   cmake --build build-asan -j"$jobs"
   ASAN_OPTIONS=detect_leaks=1 ctest_counted build-asan -L unit || status=1
+fi
+
+if [ "${PLENWICK_SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== fuzz (30 s a target)"
+  total_run=$((total_run + 1))
+  bash scripts/fuzz.sh 30 || { status=1; total_failed=$((total_failed + 1)); }
 fi
 
 echo "test: $total_run tests run, $((total_run - total_failed - total_skipped)) passed," \

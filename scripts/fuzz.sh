@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer (leak detection on), and runs each for SECONDS.
+#   scripts/fuzz.sh SECONDS [BUILD_DIR]
+# Findings and the corpus stay in BUILD_DIR/fuzz/<target>/. Exit 0 when every
+# target ran its time without a finding.
+set -u
+seconds=${1:?usage: fuzz.sh SECONDS [BUILD_DIR]}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${2:-$root/build-fuzz}
+targets=(fuzz_request fuzz_vornel fuzz_layout_reader fuzz_layout_paint)
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DPLENWICK_FUZZ=ON -DPLENWICK_TESTS=OFF \
+  -DPLENWICK_SANITIZE="address,undefined" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+cmake --build "$build" -j4 --target "${targets[@]}" >"$build/fuzz-build.log" 2>&1 ||
+  { tail -40 "$build/fuzz-build.log"; echo "fuzz: build failed"; exit 1; }
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export QT_QPA_PLATFORM=offscreen
+failed=0
+for t in "${targets[@]}"; do
+  work="$build/fuzz/$t"
+  mkdir -p "$work/corpus"
+  # Seeds: the sample requests and layouts of the repository.
+  case $t in
+    fuzz_request) printf 'GET /v1/print/status?callback=cb HTTP/1.1\r\n\r\n' >"$work/corpus/seed" ;;
+    fuzz_vornel) for f in "$root"/resources/samples/*.xml; do
+                   { printf '\0'; cat "$f"; } >"$work/corpus/$(basename "$f")"; done ;;
+    *) cp "$root"/tests/printengine/data/*.xml "$work/corpus/" 2>/dev/null ;;
+  esac
+  if (cd "$work" && "$build/fuzz/$t" -max_total_time="$seconds" -max_len=65536 -timeout=30 \
+        -rss_limit_mb=4096 -print_final_stats=1 corpus >"$work/run.log" 2>&1); then
+    echo "fuzz: $t: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$work/run.log" |
+         grep -o '[0-9]*$') runs, no finding"
+  else
+    failed=1
+    echo "fuzz: $t: FINDING (see $work/run.log)"
+    grep -m5 -E 'ERROR|SUMMARY|runtime error' "$work/run.log"
+  fi
+done
+exit $failed
