@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer (leak detection on), and runs each for SECONDS.
 #   scripts/fuzz.sh SECONDS [BUILD_DIR]
-# Findings and the corpus stay in BUILD_DIR/fuzz/<target>/. Exit 0 when every
+# Findings and the corpus stay in BUILD_DIR/fuzz-work/<target>/. Exit 0 when every
 # target ran its time without a finding.
 set -u
 seconds=${1:?usage: fuzz.sh SECONDS [BUILD_DIR]}
@@ -12,15 +12,17 @@ targets=(fuzz_request fuzz_vornel fuzz_layout_reader fuzz_layout_paint)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DPLENWICK_FUZZ=ON -DPLENWICK_TESTS=OFF \
   -DPLENWICK_SANITIZE="address,undefined" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
-cmake --build "$build" -j4 --target "${targets[@]}" >"$build/fuzz-build.log" 2>&1 ||
+# The build-time image tool runs under LeakSanitizer too.
+cmake --build "$build" -j4 --target "${targets[@]}" gavrune_image_files >"$build/fuzz-build.log" 2>&1 ||
   { tail -40 "$build/fuzz-build.log"; echo "fuzz: build failed"; exit 1; }
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
 failed=0
 for t in "${targets[@]}"; do
-  work="$build/fuzz/$t"
+  work="$build/fuzz-work/$t"
   mkdir -p "$work/corpus"
   # Seeds: the sample requests and layouts of the repository.
   case $t in

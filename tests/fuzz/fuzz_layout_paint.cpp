@@ -1,10 +1,7 @@
-// The layout reader with the page painter onto an image: no printer, no file
-// reads (image paths point into an empty folder).
-#include <QDir>
+// The layout reader with the page painter onto an image (no printer).
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QTemporaryDir>
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,8 +12,6 @@
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QTemporaryDir* dir = new QTemporaryDir();
-  QDir::setCurrent(dir->path());
   static QGuiApplication* app = new QGuiApplication(*argc, *argv);
   (void)app;
   return 0;
