@@ -1,5 +1,6 @@
 #include "core/Log.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +11,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/thread_queue.h"
 
@@ -20,14 +24,54 @@ using plenwick::LocalTime;
 namespace {
 
 constexpr int kReadyWaitMs = 20000;
-constexpr size_t kBuildLineSize = 1024;
+constexpr size_t kStackLine = 1024;
+// Buffers that grew past this under a burst are given back once the load drops,
+// so an idle process does not keep them.
+constexpr size_t kKeepCapacity = 64 * 1024;
+
+// When a line was posted: the real clock's reading, or the test clock's time.
+struct Stamp {
+  struct timespec real;
+  LocalTime fixed;
+  bool is_fixed;
+};
+
+struct PendingLine {
+  Stamp stamp;
+  size_t offset;  // into the batch's text
+  size_t length;
+};
+// What a line costs against the bound besides its text.
+constexpr size_t kLineOverhead = sizeof(PendingLine);
+
+struct Batch {
+  std::string text;
+  std::vector<PendingLine> lines;
+  size_t charged = 0;  // text and bookkeeping, against kLogQueueLimitBytes
+  void Clear() {
+    text.clear();
+    lines.clear();
+    charged = 0;
+  }
+  void Swap(Batch& other) {
+    text.swap(other.text);
+    lines.swap(other.lines);
+    std::swap(charged, other.charged);
+  }
+};
 
 struct LogState {
   std::mutex lock;
-  std::condition_variable changed;
-  bool running = false;   // between start and the thread's end
-  bool ready = false;     // the thread has its queue
-  std::string folder;     // set before the thread starts
+  std::condition_variable wake;     // the thread: lines arrived, or stop
+  std::condition_variable room;     // posters: the thread took the pending lines
+  std::condition_variable changed;  // start and end of the thread
+  bool running = false;    // between start and the thread's end
+  bool accepting = false;  // the thread is ready and not told to stop
+  bool stopping = false;
+  bool sleeping = false;   // the thread waits on `wake`
+  int waiting = 0;         // posters waiting for room; they were accepted
+  Batch pending;
+  std::string folder;      // set before the thread starts
   const char* tag = "SERVICE";
   std::string build_date;
   std::string build_time;
@@ -41,63 +85,196 @@ LogState& State() {
 std::atomic<uint32_t> log_thread_id{0};
 std::atomic<LocalTime (*)()> log_clock{nullptr};
 
-LocalTime ReadClock() {
+Stamp StampNow() {
+  Stamp s{};
   LocalTime (*clock)() = log_clock.load();
-  return clock ? clock() : plenwick::LocalTimeNow();
+  if (clock != nullptr) {
+    s.fixed = clock();
+    s.is_fixed = true;
+  } else {
+    clock_gettime(CLOCK_REALTIME, &s.real);
+  }
+  return s;
 }
 
-void WriteLine(const std::string& folder, const char* tag, const char* text) {
-  // One reading for the file's date and the line's time, so a line written
-  // around midnight lands in the file of the day it shows.
-  LocalTime t = ReadClock();
-  char name[260] = {0};
-  snprintf(name, sizeof(name), "%s_%04d-%02d-%02d.log", tag, t.year, t.month, t.day);
-  std::string path = folder + name;
-  FILE* file = fopen(path.c_str(), "ae");
-  if (file == nullptr) return;
-  fprintf(file, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s\n", t.year, t.month, t.day, t.hour,
-          t.minute, t.second, t.millisecond, text);
-  fclose(file);
+// Appends one line to the pending lines.  The caller holds the lock and has
+// checked that the thread accepts it.  Waits while the bound would be passed;
+// a line alone may pass it, so no poster waits forever.
+void Enqueue(LogState& state, std::unique_lock<std::mutex>& guard, const Stamp& stamp,
+             const char* text, size_t length) {
+  size_t cost = length + kLineOverhead;
+  if (!state.pending.lines.empty() && state.pending.charged + cost > kLogQueueLimitBytes) {
+    ++state.waiting;
+    state.room.wait(guard, [&] {
+      return state.pending.lines.empty() || state.pending.charged + cost <= kLogQueueLimitBytes;
+    });
+    --state.waiting;
+  }
+  Batch& b = state.pending;
+  b.lines.push_back(PendingLine{stamp, b.text.size(), length});
+  b.text.append(text, length);
+  b.charged += cost;
 }
+
+// Posts one line; dropped when the thread does not take lines.
+void Post(const Stamp& stamp, const char* text, size_t length) {
+  LogState& state = State();
+  bool wake = false;
+  {
+    std::unique_lock<std::mutex> guard(state.lock);
+    if (!state.accepting) return;
+    Enqueue(state, guard, stamp, text, length);
+    // Only a sleeping thread needs a wake-up; a busy one comes back for more.
+    if (state.sleeping) {
+      state.sleeping = false;
+      wake = true;
+    }
+  }
+  if (wake) state.wake.notify_one();
+}
+
+// Turns the real clock's readings into local time, once per second.
+class LocalClock {
+ public:
+  LocalTime Of(const Stamp& s) {
+    if (s.is_fixed) return s.fixed;
+    if (!valid_ || s.real.tv_sec != second_) {
+      struct timespec whole = {s.real.tv_sec, 0};
+      local_ = plenwick::LocalTimeOf(whole);
+      second_ = s.real.tv_sec;
+      valid_ = true;
+    }
+    LocalTime t = local_;
+    t.millisecond = static_cast<int>(s.real.tv_nsec / 1000000);
+    return t;
+  }
+
+ private:
+  bool valid_ = false;
+  time_t second_ = 0;
+  LocalTime local_{};
+};
+
+// The lines of one batch that go to one daily file.
+struct DayFile {
+  int year, month, day;
+  std::string bytes;
+};
+
+void AppendAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // disk full or gone: the rest of this file's lines are lost
+    done += static_cast<size_t>(n);
+  }
+}
+
+class BatchWriter {
+ public:
+  BatchWriter(std::string folder, const char* tag) : folder_(std::move(folder)), tag_(tag) {}
+
+  void Write(const Batch& batch) {
+    for (const PendingLine& line : batch.lines) {
+      LocalTime t = clock_.Of(line.stamp);
+      DayFile& file = FileOf(t);
+      char head[64];
+      int n = snprintf(head, sizeof(head), "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month,
+                       t.day, t.hour, t.minute, t.second, t.millisecond);
+      file.bytes.append(head, static_cast<size_t>(n));
+      file.bytes.append(batch.text, line.offset, line.length);
+      file.bytes.push_back('\n');
+    }
+    for (size_t i = 0; i < used_; ++i) Flush(files_[i]);
+    used_ = 0;
+  }
+
+ private:
+  DayFile& FileOf(const LocalTime& t) {
+    for (size_t i = 0; i < used_; ++i) {
+      DayFile& f = files_[i];
+      if (f.year == t.year && f.month == t.month && f.day == t.day) return f;
+    }
+    if (used_ == files_.size()) files_.emplace_back();
+    DayFile& f = files_[used_++];
+    f.year = t.year;
+    f.month = t.month;
+    f.day = t.day;
+    return f;
+  }
+
+  void Flush(DayFile& f) {
+    char name[260] = {0};
+    snprintf(name, sizeof(name), "%s_%04d-%02d-%02d.log", tag_, f.year, f.month, f.day);
+    std::string path = folder_ + name;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd >= 0) {  // a file that does not open loses its lines
+      AppendAll(fd, f.bytes);
+      close(fd);
+    }
+    if (f.bytes.capacity() > kKeepCapacity && f.bytes.size() < kKeepCapacity)
+      std::string().swap(f.bytes);
+    else
+      f.bytes.clear();
+  }
+
+  std::string folder_;
+  const char* tag_;
+  LocalClock clock_;
+  std::vector<DayFile> files_;
+  size_t used_ = 0;
+};
 
 void LogThread() {
   LogState& state = State();
-  plenwick::ThreadQueueCreate();
   std::string folder;
   const char* tag;
   {
     std::lock_guard<std::mutex> guard(state.lock);
     folder = state.folder;
     tag = state.tag;
-    char* first = static_cast<char*>(calloc(1, kBuildLineSize));
-    if (first != nullptr) {
-      snprintf(first, kBuildLineSize, "编译时间：%s %s", state.build_date.c_str(),
-               state.build_time.c_str());
-      if (plenwick::ThreadQueuePost(plenwick::CurrentThreadId(), WM_LOG_LINE,
-                                    reinterpret_cast<uintptr_t>(first), 0) != 0) {
-        free(first);
-      }
-    }
+    char first[kStackLine];
+    int n = snprintf(first, sizeof(first), "编译时间：%s %s", state.build_date.c_str(),
+                     state.build_time.c_str());
+    Batch& b = state.pending;
+    b.Clear();
+    b.lines.push_back(PendingLine{StampNow(), 0, static_cast<size_t>(n)});
+    b.text.assign(first, static_cast<size_t>(n));
+    b.charged = b.text.size() + kLineOverhead;
     log_thread_id.store(plenwick::CurrentThreadId());
-    state.ready = true;
+    state.accepting = true;
   }
   state.changed.notify_all();
 
-  plenwick::ThreadMessage msg;
-  while (plenwick::ThreadQueueGet(&msg) != 0) {
-    if (msg.message != WM_LOG_LINE || msg.wparam == 0) continue;
-    char* text = reinterpret_cast<char*>(msg.wparam);
-    WriteLine(folder, tag, text);
-    free(text);
+  BatchWriter writer(folder, tag);
+  Batch batch;
+  std::unique_lock<std::mutex> guard(state.lock);
+  for (;;) {
+    while (state.pending.lines.empty() && !(state.stopping && state.waiting == 0)) {
+      state.sleeping = true;
+      state.wake.wait(guard);
+    }
+    state.sleeping = false;
+    if (state.pending.lines.empty()) break;  // stopping, and nothing is left
+    batch.Swap(state.pending);
+    bool had_waiters = state.waiting > 0;
+    guard.unlock();
+    if (had_waiters) state.room.notify_all();
+    writer.Write(batch);
+    if (batch.text.capacity() > kKeepCapacity && batch.charged < kKeepCapacity) {
+      Batch empty;
+      batch.Swap(empty);
+    }
+    batch.Clear();
+    guard.lock();
   }
-  // The quit closed the queue: every line queued before it has been written,
-  // and later posts fail, so their posters free them.
+  // Every accepted line is written; later posts are dropped by their posters.
   log_thread_id.store(0);
-  {
-    std::lock_guard<std::mutex> guard(state.lock);
-    state.running = false;
-    state.ready = false;
-  }
+  state.running = false;
+  state.stopping = false;
+  Batch().Swap(state.pending);
+  guard.unlock();
   state.changed.notify_all();
 }
 
@@ -128,22 +305,30 @@ bool StartLogThreadWithBuild(LogProgram program, const char* build_date, const c
   state.tag = program == kLogTray ? "TRAY" : "SERVICE";
   state.build_date = build_date ? build_date : "";
   state.build_time = build_time ? build_time : "";
-  state.ready = false;
+  state.accepting = false;
+  state.stopping = false;
   try {
     std::thread(LogThread).detach();
   } catch (const std::system_error&) {
     return false;
   }
   state.running = true;
-  state.changed.wait_for(guard, std::chrono::milliseconds(kReadyWaitMs), [&] { return state.ready; });
+  state.changed.wait_for(guard, std::chrono::milliseconds(kReadyWaitMs),
+                         [&] { return state.accepting; });
   return true;
 }
 
 bool StopLogThread(int timeout_ms) {
   LogState& state = State();
-  uint32_t id = log_thread_id.load();
-  if (id != 0) plenwick::ThreadQueuePost(id, plenwick::kMsgQuit, 0, 0);
   std::unique_lock<std::mutex> guard(state.lock);
+  if (state.running) {
+    state.accepting = false;
+    state.stopping = true;
+    if (state.sleeping) {
+      state.sleeping = false;
+      state.wake.notify_one();
+    }
+  }
   return state.changed.wait_for(guard, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
                                 [&] { return !state.running; });
 }
@@ -153,28 +338,32 @@ uint32_t LogThreadId() { return log_thread_id.load(); }
 void SetLogClock(LocalTime (*clock)()) { log_clock.store(clock); }
 
 void WriteLog(const char* format, const char* label, int line, ...) {
-  uint32_t id = log_thread_id.load();
-  if (id == 0 || format == nullptr) return;
+  if (format == nullptr || log_thread_id.load(std::memory_order_relaxed) == 0) return;
+  Stamp stamp = StampNow();
   if (label == nullptr) label = "";
-  int prefix = snprintf(nullptr, 0, "%s():%d#####", label, line);
+  char small[kStackLine];
+  int prefix = snprintf(small, sizeof(small), "%s():%d#####", label, line);
+  if (prefix < 0) return;
   va_list args;
   va_start(args, line);
   va_list measure;
   va_copy(measure, args);
-  int message = vsnprintf(nullptr, 0, format, measure);
+  size_t room = static_cast<size_t>(prefix) < sizeof(small) ? sizeof(small) - prefix : 0;
+  int message = vsnprintf(room ? small + prefix : nullptr, room, format, measure);
   va_end(measure);
-  if (prefix < 0 || message < 0) {
+  if (message < 0) {
     va_end(args);
     return;
   }
   size_t n = static_cast<size_t>(prefix) + static_cast<size_t>(message);
-  char* block = static_cast<char*>(malloc(n + 1));
-  if (block != nullptr) {
+  if (n < sizeof(small)) {
+    // A "%c" of 0 ends the line where the C string ends, as it always did.
+    Post(stamp, small, strnlen(small, n));
+  } else if (char* block = static_cast<char*>(malloc(n + 1))) {
     snprintf(block, static_cast<size_t>(prefix) + 1, "%s():%d#####", label, line);
     vsnprintf(block + prefix, static_cast<size_t>(message) + 1, format, args);
-    if (plenwick::ThreadQueuePost(id, WM_LOG_LINE, reinterpret_cast<uintptr_t>(block), 0) != 0) {
-      free(block);
-    }
+    Post(stamp, block, strnlen(block, n));
+    free(block);
   }
   va_end(args);
 }

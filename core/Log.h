@@ -1,9 +1,10 @@
 /* Daily text log, written by one logging thread per process.
  *
- * Any thread calls WriteLog; the line is formatted into a heap block and
- * posted to the logging thread as WM_LOG_LINE (platform/thread_queue.h).  Only
- * the logging thread touches the file: it opens, appends and closes it for
- * every line.
+ * Any thread calls WriteLog; the line is formatted, stamped with the time of
+ * the call and appended to the logging thread's pending lines.  Only the
+ * logging thread touches the files: each time it wakes it takes every pending
+ * line at once and writes them with one open, one write and one close per
+ * daily file.
  *
  *   file:  <program folder>_Log/Service/SERVICE_YYYY-MM-DD.log  (Kelvorn)
  *          <program folder>_Log/Tray/TRAY_YYYY-MM-DD.log        (Pallowen)
@@ -11,24 +12,33 @@
  *   line:  "YYYY-MM-DD HH:MM:SS.mmm <label>():<line>#####<message>\n"
  *   first line of each run of the thread: "编译时间：<build date> <build time>"
  *
- * The date in the file name and the time in the line come from one clock
- * reading.  Labels and line numbers are part of the output: callers pass the
- * constants they are given, never __LINE__.
+ * A line's own time (taken when WriteLog is called) gives both the time in the
+ * line and the day of its file, so a batch that spans midnight is split
+ * between the two files.  Lines of one thread keep their order.  Labels and
+ * line numbers are part of the output: callers pass the constants they are
+ * given, never __LINE__.
  *
- * StopLogThread posts WM_QUIT and waits up to the time-out (30000 ms).  The
- * thread writes every line queued before the quit; lines posted before the
- * thread runs or after the quit are freed by WriteLog and lost.  WriteLog never
- * blocks on the file and never reports a failure.
+ * No line is lost under load: the pending lines may hold up to
+ * kLogQueueLimitBytes; a poster that would go past it waits until the logging
+ * thread has taken the batch (a single line larger than the bound waits for an
+ * empty queue and then goes alone).  WriteLog never blocks on the file itself.
+ *
+ * StopLogThread stops taking new lines and waits up to the time-out (30000 ms)
+ * while the thread writes every line accepted before (waiting posters
+ * included).  Lines posted before the thread runs or after the stop are
+ * dropped.
  */
 #ifndef PLENWICK_CORE_LOG_H
 #define PLENWICK_CORE_LOG_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "platform/process_facts.h"
 
-constexpr uint32_t WM_LOG_LINE = 0x0401;
+/* Bytes of pending lines (text plus bookkeeping) before posters wait. */
+constexpr size_t kLogQueueLimitBytes = 1 << 20;
 
 enum LogProgram {
   kLogService,  // tag "SERVICE", folder "_Log/Service/"
@@ -43,11 +53,12 @@ inline bool StartLogThread(LogProgram program) {
   return StartLogThreadWithBuild(program, __DATE__, __TIME__);
 }
 
-/* Posts WM_QUIT to the logging thread and waits at most timeout_ms for it to
- * end.  True when it has ended (or was not running). */
+/* Tells the logging thread to end once the lines it has accepted are written,
+ * and waits at most timeout_ms for it to end.  True when it has ended (or was
+ * not running). */
 bool StopLogThread(int timeout_ms = 30000);
 
-/* The logging thread's id (the target of WM_LOG_LINE), 0 when not running. */
+/* The logging thread's id, 0 when not running. */
 uint32_t LogThreadId();
 
 /* <program folder>_Log/Service/ or _Log/Tray/, created; "" when it cannot be. */
@@ -65,7 +76,8 @@ std::string LogBodyText(const std::string& body);
 void WriteLog(const char* format, const char* label, int line, ...)
     __attribute__((format(printf, 1, 4)));
 
-/* Test seam: the clock the logging thread reads (null restores the real one). */
+/* Test seam: the clock that stamps each line when it is posted (null restores
+ * the real one). */
 void SetLogClock(plenwick::LocalTime (*clock)());
 
 #endif

@@ -53,17 +53,20 @@ TEST_F(LogTest, ServiceFileBuildLineAndLineFormat) {
   WriteLog("服务启动成功", "CCoreServer::Run", 133);
   WriteLog("完成端口初始化失败：%d", "CCoreServer::_IocpInit", 322, 87);
   WriteLog("两行\n", "L", 1);
+  const std::string longer(5000, 'y');  // past any buffer on the caller's stack
+  WriteLog("%s", "L", 2, longer.c_str());
   ASSERT_TRUE(StopLogThread());
   EXPECT_EQ(LogThreadId(), 0u);
 
   std::string path = folder_ + "_Log/Service/SERVICE_2024-01-31.log";
   std::vector<std::string> lines = ReadLines(path);
-  ASSERT_EQ(lines.size(), 5u) << ReadFile(path);
+  ASSERT_EQ(lines.size(), 6u) << ReadFile(path);
   EXPECT_EQ(lines[0], "2024-01-31 08:05:09.007 编译时间：Jan 30 2024 12:04:15");
   EXPECT_EQ(lines[1], "2024-01-31 08:05:09.007 CCoreServer::Run():133#####服务启动成功");
   EXPECT_EQ(lines[2], "2024-01-31 08:05:09.007 CCoreServer::_IocpInit():322#####完成端口初始化失败：87");
   EXPECT_EQ(lines[3], "2024-01-31 08:05:09.007 L():1#####两行");
   EXPECT_EQ(lines[4], "");
+  EXPECT_EQ(lines[5], "2024-01-31 08:05:09.007 L():2#####" + longer);
   EXPECT_EQ(ReadFile(path).find('\r'), std::string::npos);  // plain "\n" line ends
 }
 
@@ -79,14 +82,18 @@ TEST_F(LogTest, TrayFileAndRestartWritesBuildLineAgain) {
   EXPECT_EQ(lines[2], "2024-01-31 08:05:09.007 编译时间：D T");
 }
 
-TEST_F(LogTest, EveryQueuedLineIsWrittenAndLateLinesAreDropped) {
+TEST_F(LogTest, FloodPastTheBoundLosesNoLineAndLateLinesAreDropped) {
   WriteLog("before", "X", 1);  // no thread yet: dropped (and freed)
   ASSERT_TRUE(StartLogThreadWithBuild(kLogService, "D", "T"));
-  constexpr int kThreads = 4, kEach = 500;
+  // Several times the queue's bound, from more threads than the machine may
+  // have cores, so posters have to wait for the logging thread.
+  constexpr int kThreads = 8, kEach = 6000;
+  const std::string pad(100, 'x');
+  static_assert(kThreads * kEach * 100 > 4 * kLogQueueLimitBytes, "the flood passes the bound");
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([t] {
-      for (int i = 0; i < kEach; ++i) WriteLog("%d-%d", "W", 7, t, i);
+    writers.emplace_back([t, &pad] {
+      for (int i = 0; i < kEach; ++i) WriteLog("%d-%d-%s", "W", 7, t, i, pad.c_str());
     });
   }
   for (auto& w : writers) w.join();
@@ -94,12 +101,14 @@ TEST_F(LogTest, EveryQueuedLineIsWrittenAndLateLinesAreDropped) {
   WriteLog("after", "X", 2);  // ended: dropped (and freed)
   std::vector<std::string> lines = ReadLines(folder_ + "_Log/Service/SERVICE_2024-01-31.log");
   ASSERT_EQ(lines.size(), 1u + kThreads * kEach);
-  // Each writer's lines keep their order.
+  // Every line whole, and each writer's lines in their order.
   std::vector<int> next(kThreads, 0);
   for (size_t k = 1; k < lines.size(); ++k) {
-    int t = -1, i = -1;
-    ASSERT_EQ(sscanf(lines[k].c_str(), "2024-01-31 08:05:09.007 W():7#####%d-%d", &t, &i), 2);
+    int t = -1, i = -1, end = 0;
+    ASSERT_EQ(sscanf(lines[k].c_str(), "2024-01-31 08:05:09.007 W():7#####%d-%d-%n", &t, &i, &end), 2);
+    ASSERT_TRUE(t >= 0 && t < kThreads) << lines[k];
     ASSERT_EQ(i, next[t]++);
+    ASSERT_EQ(lines[k].substr(end), pad);
   }
 }
 
