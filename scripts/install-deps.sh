@@ -10,7 +10,7 @@ PACKAGES=(
   qtbase5-dev libqt5xml5 libqt5printsupport5 qt5-qmake
   libpugixml-dev libqrencode-dev libsystemd-dev
   googletest libgtest-dev libgmock-dev
-  fonts-noto-cjk fonts-liberation
+  fonts-noto-cjk fonts-liberation python3-fonttools locales
   cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
   poppler-utils zbar-tools xvfb xauth
   procps iproute2 python3 chromium libnss3-tools p7zip-full

@@ -39,6 +39,7 @@ step() { echo "== $*"; }
 
 [ -n "$destroot" ] || [ "$(id -u)" -eq 0 ] || fail "run as root (sudo bash scripts/install.sh)"
 [ -x build/bin/Kelvorn ] && [ -x build/bin/Pallowen ] && [ -f build/bin/libVornel.so ] \
+  && [ -f build/bin/fonts/PlenwickSerifSC-Regular.otf ] && [ -f build/bin/fonts/PlenwickSansSC-Regular.otf ] \
   || fail "build/bin is not complete: run 'bash scripts/run.sh --stop' or build first"
 
 dest="$destroot$prefix"

@@ -18,7 +18,8 @@ bash "$work/scripts/install.sh" --root "$root" --update-host Updates.example.com
 
 p=$root/opt/plenwick
 for f in Kelvorn Pallowen libVornel.so libGavrune.so server/root.crt server/https.crt server/https.key \
-         Images/zzszyfp_NEW.PNG "Corvant系统安全配置说明文档.docx"; do
+         Images/zzszyfp_NEW.PNG "Corvant系统安全配置说明文档.docx" \
+         fonts/PlenwickSerifSC-Regular.otf fonts/PlenwickSansSC-Regular.otf fonts/OFL.txt; do
   [ -e "$p/$f" ] || e2e_fail "installed program folder lacks $f"
 done
 grep -qx "ExecStart=/opt/plenwick/Kelvorn" "$root/etc/systemd/system/qelt.service" \

@@ -3,6 +3,7 @@
 #include "printengine/FontSetup.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -16,7 +17,7 @@ void EnsureApp()
     static QApplication *app = nullptr;
     if (!app) {
         app = new QApplication(argc, argv);
-        InstallFontSubstitutions();
+        InstallFontSubstitutions(QStringLiteral(PLENWICK_BIN_DIR "/fonts"));
     }
 }
 
@@ -34,9 +35,11 @@ std::string ReadFixture(const char *name)
                          + QString::fromUtf8(name));
 }
 
-std::optional<ToolResult> RunTool(const QString &program, const QStringList &args, int timeoutMs)
+std::optional<ToolResult> RunTool(const QString &program, const QStringList &args, int timeoutMs,
+                                  const QProcessEnvironment &env)
 {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForStarted(5000))
         return std::nullopt;
@@ -162,4 +165,51 @@ QImage RenderPdfPage(const QString &pdf, const QString &prefix)
     if (!r || r->exitCode != 0)
         return QImage();
     return QImage(prefix + QStringLiteral(".png"));
+}
+
+QString PrintFontFolder()
+{
+    return QStringLiteral(PLENWICK_BIN_DIR "/fonts");
+}
+
+QString NoPrintFontFolder()
+{
+    return QStringLiteral(PLENWICK_SOURCE_DIR "/tests/printengine/data");
+}
+
+bool LayoutToPdf(const QString &fontFolder, const std::string &layout, const QString &pdf,
+                 const QProcessEnvironment &env)
+{
+    const QString layoutFile = pdf + QStringLiteral(".xml");
+    QFile f(layoutFile);
+    if (!f.open(QIODevice::WriteOnly)
+        || f.write(layout.data(), qint64(layout.size())) != qint64(layout.size()))
+        return false;
+    f.close();
+    const auto r = RunTool(QStringLiteral(PLENWICK_LAYOUT_TO_PDF), {fontFolder, layoutFile, pdf},
+                           120000, env);
+    if (r && r->exitCode != 0)
+        qWarning().noquote() << "layout_to_pdf:" << r->err;
+    return r && r->exitCode == 0 && QFile::exists(pdf);
+}
+
+bool LocaleEnvironment(const QString &locale, const QString &scratch, QProcessEnvironment *env)
+{
+    *env = QProcessEnvironment::systemEnvironment();
+    env->remove(QStringLiteral("LANGUAGE"));
+    env->insert(QStringLiteral("LANG"), locale);
+    env->insert(QStringLiteral("LC_ALL"), locale);
+    auto works = [env] {
+        const auto r = RunTool(QStringLiteral("locale"), {QStringLiteral("charmap")}, 30000, *env);
+        return r && r->exitCode == 0 && r->err.isEmpty();
+    };
+    if (works())
+        return true;
+    const QString name = locale.section(QLatin1Char('.'), 0, 0);
+    const QString charmap = locale.section(QLatin1Char('.'), 1);
+    RunTool(QStringLiteral("localedef"),
+            {QStringLiteral("-i"), name, QStringLiteral("-f"), charmap, scratch + QLatin1Char('/') + locale},
+            120000);
+    env->insert(QStringLiteral("LOCPATH"), scratch);
+    return works();
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QImage>
+#include <QProcessEnvironment>
 #include <QRect>
 #include <QString>
 #include <QStringList>
@@ -25,7 +26,8 @@ struct ToolResult {
 };
 // Runs a program with an argv (no shell); nullopt when it cannot start.
 std::optional<ToolResult> RunTool(const QString &program, const QStringList &args,
-                                  int timeoutMs = 30000);
+                                  int timeoutMs = 30000,
+                                  const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 
 // Bounding box of every pixel that is not white; empty when there is none.
 QRect InkBounds(const QImage &image, const QRect &area = QRect());
@@ -72,3 +74,16 @@ void WriteAppIni(const QString &group, const QMap<QString, QString> &values);
 
 // First page of a PDF as a grey picture at 50 dpi; null when it cannot render.
 QImage RenderPdfPage(const QString &pdf, const QString &prefix);
+
+// The print library's fonts made by the build, and none (the installed ones only).
+QString PrintFontFolder();
+QString NoPrintFontFolder();
+
+// Prints a layout into a PDF file through the print path in a process of its
+// own (layout_to_pdf) with the fonts of fontFolder; true when it printed.
+bool LayoutToPdf(const QString &fontFolder, const std::string &layout, const QString &pdf,
+                 const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
+// The environment of a child process under the locale; a locale the machine
+// lacks is made in the scratch folder (package locales). False when neither.
+bool LocaleEnvironment(const QString &locale, const QString &scratch, QProcessEnvironment *env);
