@@ -86,8 +86,8 @@ def empty_locl(font):
 
 def rename(font, family):
     postscript = family.replace(" ", "") + "-" + STYLE
-    texts = {1: family, 2: STYLE, 3: postscript, 4: family + " " + STYLE if STYLE != "Regular" else family,
-             6: postscript, 16: family, 17: STYLE}
+    # Full name (4) of a Regular face is the family name.
+    texts = {1: family, 2: STYLE, 3: postscript, 4: family, 6: postscript, 16: family, 17: STYLE}
     name = font["name"]
     # Localised and Macintosh names would still read "Noto ...": drop them.
     name.names = [r for r in name.names if r.platformID == 3 and r.langID == 0x409
