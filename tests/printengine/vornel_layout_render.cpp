@@ -119,9 +119,14 @@ TEST(VornelLayout, SampleInvoicesLookTheSameWithThePrintFonts)
     QTemporaryDir dir;
     QProcessEnvironment zhCN;
     ASSERT_TRUE(LocaleEnvironment(QStringLiteral("zh_CN.UTF-8"), dir.path(), &zhCN));
-    for (const char *sample : {"vat-special.xml", "vat-ordinary.xml"}) {
-        QString qr;
-        const QString layout = SampleLayout<CFpdy_zzs>(sample, &qr);
+    QString qr;
+    const std::pair<const char *, QString> samples[] = {
+        {"vat-special.xml", SampleLayout<CFpdy_zzs>("vat-special.xml", &qr)},
+        {"vat-ordinary.xml", SampleLayout<CFpdy_zzs>("vat-ordinary.xml", &qr)},
+        {"motor-vehicle.xml", SampleLayout<CFpdy_jdc>("motor-vehicle.xml", &qr)},
+        {"used-car.xml", SampleLayout<CFpdy_esc>("used-car.xml", &qr)},
+    };
+    for (const auto &[sample, layout] : samples) {
         ASSERT_FALSE(layout.isEmpty()) << sample;
         const QString name = QString::fromUtf8(sample).section(QLatin1Char('.'), 0, 0);
         const QString printFonts = ArtifactDir() + QStringLiteral("/print_fonts_") + name + ".pdf";
