@@ -7,6 +7,8 @@
 #include "printdata/layouts/CBbdy_xhqd.h"
 #include "printdata/layouts/CFpdy_esc.h"
 #include "printdata/layouts/CFpdy_jdc.h"
+#include "printdata/layouts/CFpdy_Image.h"
+#include "printdata/layouts/CFpdy_xp.h"
 
 namespace {
 
@@ -24,6 +26,8 @@ const std::vector<BuilderRow> kBuilders = {
     {0, {"03", nullptr}, "CFpdy_jdc", &RunBuilder<CFpdy_jdc>},
     {0, {"04", nullptr}, "CFpdy_esc", &RunBuilder<CFpdy_esc>},
     {1, {"xhqd", nullptr}, "CBbdy_xhqd", &RunBuilder<CBbdy_xhqd>},
+    {2, {nullptr, nullptr}, "CFpdy_Image", &RunBuilder<CFpdy_Image>},
+    {3, {nullptr, nullptr}, "CFpdy_xp", &RunBuilder<CFpdy_xp>},
 };
 
 bool KindMatches(const BuilderRow& row, const QString& kind)

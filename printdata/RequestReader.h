@@ -55,6 +55,24 @@ int ReadFormRequest(CXmlHelper &xml, const QString &request, QString &dyfs, Owne
     return 0;
 }
 
+// Calls read(i) for every child element named `name` of the element
+// `container` of the current level, in document order, with that child
+// selected; i is its index among all of the container's child nodes.
+template <class Read>
+void ForEachChild(CXmlHelper &xml, const char *container, const char *name, Read read)
+{
+    if (!xml.FindElement(QString::fromLatin1(container), true))
+        return;
+    const int n = xml.ChildCount();
+    for (int i = 0; i < n; ++i) {
+        if (!xml.IntoElement())
+            return;
+        if (xml.SelectChild(i) && xml.FindElement(QString::fromLatin1(name), true))
+            read(i);
+        xml.OutOfElement();
+    }
+}
+
 // One Row per "group" child of the element `container` of the current level,
 // in document order; `position`, when given, gets the group's 1-based place
 // among all of the container's child nodes. A group without child nodes
@@ -63,24 +81,16 @@ template <class Row, std::size_t N>
 void ReadGroups(CXmlHelper &xml, const char *container, const TextField<Row> (&fields)[N],
                 QVector<Row> &rows, int Row::*position = nullptr)
 {
-    if (!xml.FindElement(QString::fromLatin1(container), true))
-        return;
-    const int n = xml.ChildCount();
-    for (int i = 0; i < n; ++i) {
-        if (!xml.IntoElement())
-            return;
-        if (xml.SelectChild(i) && xml.FindElement(QStringLiteral("group"), true)) {
-            Row row;
-            if (position)
-                row.*position = i + 1;
-            if (xml.IntoElement()) {
-                ReadFields(xml, row, fields);
-                xml.OutOfElement();
-            }
-            rows.append(row);
+    ForEachChild(xml, container, "group", [&](int i) {
+        Row row;
+        if (position)
+            row.*position = i + 1;
+        if (xml.IntoElement()) {
+            ReadFields(xml, row, fields);
+            xml.OutOfElement();
         }
-        xml.OutOfElement();
-    }
+        rows.append(row);
+    });
 }
 
 #endif

@@ -102,9 +102,37 @@ int CLayoutReader::LoadLayout(const std::string &text)
 
 int CLayoutReader::LoadHdxml(const std::string &text)
 {
-    // The receipt body reader is not built yet: every body reads as one that
-    // does not parse, so the receipt fields stay empty.
-    Q_UNUSED(text);
-    m_strError = "XML格式加载错误";
-    return 1;
+    // Declared "gbk" by its writer but always UTF-8: the head is skipped.
+    pugi::xml_document doc;
+    if (!doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8)) {
+        m_strError = "XML格式加载错误";
+        return 1;
+    }
+    const pugi::xml_node business = doc.child("business");
+    if (!business) {
+        m_strError = "business";
+        return 1;
+    }
+    const pugi::xml_node body = business.child("body");
+    if (!body) {
+        m_strError = "body";
+        return 1;
+    }
+
+    const struct {
+        const char *name;
+        std::string CLayoutReader::*field;
+    } fields[] = {
+        {"fppy", &CLayoutReader::fppy}, {"xhfmc", &CLayoutReader::xhfmc},
+        {"scsj", &CLayoutReader::scsj}, {"sxsj", &CLayoutReader::sxsj},
+        {"jshj", &CLayoutReader::jshj}, {"ewm", &CLayoutReader::ewm},
+        {"bz", &CLayoutReader::bz},     {"tspz", &CLayoutReader::tspz},
+    };
+    for (const auto &f : fields)
+        this->*(f.field) = body.child(f.name).child_value();
+
+    // Elements of any name, and text standing directly inside xms.
+    for (const pugi::xml_node &item : body.child("xms").children())
+        xms.push_back(item.text().get());
+    return 0;
 }

@@ -430,20 +430,50 @@ void CPrinter::SetPaperSize(int id, double widthMm, double heightMm)
     m_pPrinter->setPageSize(size);
 }
 
-void CPrinter::Preview_Slot(bool bIsPrint)
+// Page set-up shared by the painters: a custom paper of the given size in
+// full-page mode, its margins kept in m_margins, and the painter begun on
+// m_pPrinter with a window in 0.1 mm and a pen of width 2.
+bool CPrinter::BeginCanvas(QPainter *painter, double widthMm, double heightMm,
+                           const char *caller)
 {
-    if (!m_pPrinter)
-        return;
-    if (bIsPrint)
-        SetPaperSize(kCustomPaperId, m_dWidth, m_dHeight);
-    else
-        SetPaperSize(kCustomPaperId, m_dWidth + 120, m_dHeight + 120);
-
+    SetPaperSize(kCustomPaperId, widthMm, heightMm);
     m_pPrinter->setFullPage(true);
     const QPageLayout pageLayout = m_pPrinter->pageLayout();
     m_margins = pageLayout.margins(QPageLayout::Millimeter);
     const QRectF paintRect = pageLayout.paintRect(QPageLayout::Millimeter);
 
+    if (!painter->begin(m_pPrinter)) {
+        qCritical() << "CPrinter" << caller << __LINE__ << "cannot open printer"
+                    << m_pPrinter->printerName() << m_pPrinter->outputFileName();
+        return false;
+    }
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setWindow(0, 0, int(paintRect.width() * 10), int(paintRect.height() * 10));
+    QPen pen;
+    pen.setWidth(2);
+    painter->setPen(pen);
+    return true;
+}
+
+// Ends the painter; a print counts as done only when the job was written.
+void CPrinter::FinishCanvas(QPainter *painter, bool bIsPrint, const char *caller)
+{
+    const bool ended = painter->end();
+    if (!bIsPrint)
+        return;
+    if (ended) {
+        m_nResult = PrintDone;
+        m_strResult = QStringLiteral("打印完成");
+    } else {
+        qCritical() << "CPrinter" << caller << __LINE__ << "print job failed"
+                    << m_pPrinter->printerName();
+    }
+}
+
+void CPrinter::Preview_Slot(bool bIsPrint)
+{
+    if (!m_pPrinter)
+        return;
     if (bIsPrint && PageCount() == 0) {
         // An empty layout starts no job on the printer.
         qWarning() << "CPrinter" << "Preview_Slot" << __LINE__ << "layout without pages";
@@ -451,16 +481,9 @@ void CPrinter::Preview_Slot(bool bIsPrint)
     }
 
     QPainter painter;
-    if (!painter.begin(m_pPrinter)) {
-        qCritical() << "CPrinter" << "Preview_Slot" << __LINE__ << "cannot open printer"
-                    << m_pPrinter->printerName() << m_pPrinter->outputFileName();
+    const double grow = bIsPrint ? 0 : 120;
+    if (!BeginCanvas(&painter, m_dWidth + grow, m_dHeight + grow, "Preview_Slot"))
         return;
-    }
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setWindow(0, 0, int(paintRect.width() * 10), int(paintRect.height() * 10));
-    QPen pen;
-    pen.setWidth(2);
-    painter.setPen(pen);
 
     if (bIsPrint) {
         qCritical() << "CPrinter" << "Preview_Slot" << 1081 << "begin transform";
@@ -475,16 +498,7 @@ void CPrinter::Preview_Slot(bool bIsPrint)
     }
 
     PaintPages(&painter, bIsPrint);
-    const bool ended = painter.end();
-    if (bIsPrint) {
-        if (ended) {
-            m_nResult = PrintDone;
-            m_strResult = QStringLiteral("打印完成");
-        } else {
-            qCritical() << "CPrinter" << "Preview_Slot" << __LINE__ << "print job failed"
-                        << m_pPrinter->printerName();
-        }
-    }
+    FinishCanvas(&painter, bIsPrint, "Preview_Slot");
 }
 
 void CPrinter::Preview_Slot_Image(bool bIsPrint)
@@ -501,23 +515,7 @@ void CPrinter::Preview_Slot_Image(bool bIsPrint)
     }
     painter.setRenderHint(QPainter::Antialiasing);
     PaintPages(&painter, bIsPrint);
-    if (painter.end() && bIsPrint) {
-        m_nResult = PrintDone;
-        m_strResult = QStringLiteral("打印完成");
-    }
-}
-
-void CPrinter::Preview_Slot_Xp_Ex(bool bIsPrint)
-{
-    Preview_Slot_Xp_Ex_Test(bIsPrint);
-}
-
-void CPrinter::Preview_Slot_Xp_Ex_Test(bool bIsPrint)
-{
-    // The receipt painter is not built yet: the receipt preview stays blank
-    // and nothing is sent to a printer.
-    qWarning() << "CPrinter" << "Preview_Slot_Xp_Ex_Test" << __LINE__
-               << "receipt painter not available" << bIsPrint;
+    FinishCanvas(&painter, bIsPrint, "Preview_Slot_Image");
 }
 
 int CPrinter::Explain_Slot()
@@ -528,9 +526,4 @@ int CPrinter::Explain_Slot()
     const int result = dlg->exec();
     delete dlg.data();
     return result;
-}
-
-void CPrinter::Xppy_Slot()
-{
-    qWarning() << "CPrinter" << "Xppy_Slot" << __LINE__ << "receipt sample dialog not available";
 }

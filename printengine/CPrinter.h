@@ -74,6 +74,13 @@ public:
     void DrawOffsetRuler(QPainter *painter);
     static int PointsToTenthMm(double points);
 
+    // Receipt painter (status 3); text boxes keep only their left, top and width.
+    void BreakReceiptPage(QPainter *painter, QRectF &textBox, QRectF &rect, bool bIsPrint,
+                          bool keepLeft);
+    void DrawLabelValue(QPainter *painter, QRectF &textBox, const QString &label,
+                        const QString &value, bool bIsPrint);
+    int DrawReceiptQr(const QRectF &rect, const QString &text, QPainter *painter);
+
     QPrinter *m_pPrinter = nullptr;
     QPointer<QDialog> m_pPreviewDlg;
     QPointer<QPrintPreviewWidget> m_pPreviewWidget;
@@ -119,6 +126,8 @@ private slots:
 
 private:
     QDialog *MakeWindowDialog(bool stayOnTop);
+    bool BeginCanvas(QPainter *painter, double widthMm, double heightMm, const char *caller);
+    void FinishCanvas(QPainter *painter, bool bIsPrint, const char *caller);
     void ShowPreviewDialog(bool receipt);
     void PrintFromPreview(bool direct, bool receipt);
     QRectF PlaceText(QPainter *painter, QRectF box, const QString &text, const QString &family,

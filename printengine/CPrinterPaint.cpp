@@ -3,6 +3,7 @@
 #include "printengine/CPrinter.h"
 
 #include "printengine/CLayoutReader.h"
+#include "printengine/PainterTools.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -13,11 +14,8 @@
 #include <QPixmap>
 #include <QPrinter>
 
-#include <qrencode.h>
-
 #include <cctype>
 #include <cmath>
-#include <memory>
 
 namespace {
 
@@ -43,8 +41,6 @@ const double kPadBottom = 2;
 const double kIconWidth = 40;
 const int kFewRows = 4; // up to this many rows are laid out as wrapped rows
 
-const int kQrMinVersion = 5;
-
 // Edges of each border style, as bits: left 1, top 2, right 4, bottom 8.
 struct BorderRow {
     int style;
@@ -63,40 +59,9 @@ const BorderRow kBorderRows[] = {
     {0x120000, 1 | 8 | 4},
 };
 
-struct QrDeleter {
-    void operator()(QRcode *code) const { QRcode_free(code); }
-};
-
 QString Utf8(const std::string &s)
 {
     return QString::fromUtf8(s.data(), int(s.size()));
-}
-
-void SetPixelFont(QPainter *painter, const QString &family, int pixelSize)
-{
-    QFont font(family);
-    font.setPixelSize(qMax(1, pixelSize));
-    painter->setFont(font);
-}
-
-// Cuts text into lines, each the longest run that fits width; at least one
-// character a line, so a too narrow box still ends.
-QStringList CutLines(QPainter *painter, const QRectF &box, const QString &text)
-{
-    QStringList lines;
-    int start = 0;
-    while (start < text.size()) {
-        int len = 1;
-        while (start + len < text.size()) {
-            const QRectF b = painter->boundingRect(box, kRowLineFlags, text.mid(start, len + 1));
-            if (b.width() > box.width())
-                break;
-            ++len;
-        }
-        lines.append(text.mid(start, len));
-        start += len;
-    }
-    return lines;
 }
 
 } // namespace
@@ -179,32 +144,13 @@ void CPrinter::DrawQrCode(QPainter *painter, const LayoutElement &e)
     // Case-insensitive: the library folds a to z to capitals. An empty text
     // has no code.
     const QByteArray text = QByteArray::fromStdString(e.text);
-    std::unique_ptr<QRcode, QrDeleter> code;
-    if (!text.isEmpty())
-        code.reset(QRcode_encodeString(text.constData(), kQrMinVersion, QR_ECLEVEL_M,
-                                       QR_MODE_8, 0));
-    if (!code) {
+    const QImage image = MakeQrImage(text, false, e.width, e.height);
+    if (image.isNull()) {
         // Only this element is lost; the rest of the page still prints.
         qWarning() << "CPrinter" << "DrawQrCode" << __LINE__ << "no QR code for" << e.name.c_str()
                    << "text length" << text.size();
         return;
     }
-    if (e.width <= 0 || e.height <= 0)
-        return;
-
-    const int n = qMax(1, code->width);
-    const double mw = double(e.width) / n;
-    const double mh = double(e.height) / n;
-    QImage image(e.width, e.height, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
-    QPainter qp(&image);
-    qp.setPen(Qt::NoPen);
-    qp.setBrush(QBrush(Qt::black, Qt::SolidPattern));
-    for (int r = 0; r < code->width; ++r)
-        for (int c = 0; c < code->width; ++c)
-            if (code->data[r * code->width + c] & 1)
-                qp.drawRect(QRectF(c * mw, r * mh, mw, mh));
-    qp.end();
     painter->drawImage(QRectF(e.x, e.y, e.width, e.height), image);
 }
 

@@ -1,15 +1,31 @@
 #include "printengine/PrintDialogs.h"
 
+#include <QDebug>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QPrintDialog>
 #include <QPrinter>
 
 namespace {
 
+// Without a display (the tray on Qt's offscreen platform) nobody can see or
+// answer a dialog, and a modal one would hold the print thread for ever.
+bool Headless()
+{
+    return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
 class CRealPrintDialogs : public CPrintDialogs {
 public:
     bool ExecPrintDialog(QPrinter *printer, int pageCount) override
     {
+        if (Headless()) {
+            // The printer already chosen (the stored one, else the default)
+            // prints every page, as a direct print would.
+            qWarning() << "PrintDialogs" << "ExecPrintDialog" << __LINE__
+                       << "no display: printing on" << printer->printerName();
+            return !printer->printerName().isEmpty();
+        }
         QPrintDialog dialog(printer);
         dialog.setMinMax(1, qMax(1, pageCount));
         dialog.setOption(QAbstractPrintDialog::PrintPageRange, true);
@@ -18,6 +34,11 @@ public:
 
     QString GetSaveFileName(const QString &title, const QString &filter) override
     {
+        if (Headless()) {
+            qWarning() << "PrintDialogs" << "GetSaveFileName" << __LINE__
+                       << "no display: no file chosen for" << title;
+            return QString();
+        }
         // The file dialog asks before it overwrites an existing file.
         return QFileDialog::getSaveFileName(nullptr, title, QString(), filter);
     }

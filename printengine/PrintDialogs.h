@@ -1,5 +1,9 @@
 // Modal dialogs of the print paths that a test cannot answer.
 //
+// Without a display the real ones are not shown: the print dialog accepts
+// the printer already set on the QPrinter (refuses when it has none), the
+// save dialog answers "cancelled".
+//
 // The print paths ask the current CPrintDialogs for the print dialog and the
 // save dialog. The default shows Qt's real dialogs; a test installs its own
 // answers with SetPrintDialogs and restores the default with nullptr. The

@@ -23,6 +23,7 @@ samples=(
   "resources/samples/sales-list.xml     1 xhqd xhqd_qd"
   "resources/samples/motor-vehicle.xml  0 03 005_qd"
   "resources/samples/used-car.xml       0 04 006_qd"
+  "resources/samples/page-images.xml    2 image image_qd"
 )
 sample_keys=()
 for row in "${samples[@]}"; do
@@ -66,7 +67,9 @@ queue=${PLENWICK_CUPS_QUEUE:-PlenwickPDF}
 out=$(PLENWICK_CUPS_QUEUE=$queue bash scripts/cups-pdf-queue.sh | tail -n 1) \
   || fail "no CUPS printer" "install cups and printer-driver-cups-pdf (scripts/install-deps.sh) and make sure cupsd can start"
 echo "printing on queue '$queue'${out:+ (PDF files go to $out)}"
-# The samples print directly (display mode 1) on the printer kept for their layouts.
+# The samples print without a question (display mode 1, and the page images'
+# timed print, which takes the kept printer when there is no display) on the
+# printer kept for their layouts.
 bash scripts/set-printer.sh "$bin/PrintConfig.ini" "$queue" "${sample_keys[@]}"
 
 step "starting Kelvorn and Pallowen"

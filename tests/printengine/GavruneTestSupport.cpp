@@ -157,11 +157,13 @@ void WriteAppIni(const QString &group, const QMap<QString, QString> &values)
         s.setValue(it.key(), it.value());
 }
 
-QImage RenderPdfPage(const QString &pdf, const QString &prefix)
+QImage RenderPdfPage(const QString &pdf, const QString &prefix, int dpi, int page)
 {
     const auto r = RunTool(QStringLiteral("pdftoppm"),
-                           {QStringLiteral("-r"), QStringLiteral("50"), QStringLiteral("-gray"),
-                            QStringLiteral("-singlefile"), QStringLiteral("-png"), pdf, prefix});
+                           {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-gray"),
+                            QStringLiteral("-f"), QString::number(page), QStringLiteral("-l"),
+                            QString::number(page), QStringLiteral("-singlefile"),
+                            QStringLiteral("-png"), pdf, prefix});
     if (!r || r->exitCode != 0)
         return QImage();
     return QImage(prefix + QStringLiteral(".png"));

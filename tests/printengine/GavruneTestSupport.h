@@ -72,8 +72,8 @@ void OnNextModal(const std::function<void(QWidget *)> &action, int settleMs = 30
 QString AppIniPath();
 void WriteAppIni(const QString &group, const QMap<QString, QString> &values);
 
-// First page of a PDF as a grey picture at 50 dpi; null when it cannot render.
-QImage RenderPdfPage(const QString &pdf, const QString &prefix);
+// One page of a PDF as a grey picture (prefix + ".png"); null when it cannot render.
+QImage RenderPdfPage(const QString &pdf, const QString &prefix, int dpi = 50, int page = 1);
 
 // The print library's fonts made by the build, and none (the installed ones only).
 QString PrintFontFolder();

@@ -1,18 +1,40 @@
-// Layouts written by the print-data library, drawn by the print library.
+// Layouts written by the print-data library, read and drawn by the print library.
 #include "GavruneTestSupport.h"
 
 #include "printdata/CFpdy_zzs.h"
+#include "printdata/layouts/CFpdy_Image.h"
 #include "printdata/layouts/CFpdy_esc.h"
 #include "printdata/layouts/CFpdy_jdc.h"
+#include "printdata/layouts/CFpdy_xp.h"
 #include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
 
+#include <QDomDocument>
 #include <QFile>
 #include <QPainter>
 #include <QPrinter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+namespace {
+
+// The print path's page set-up and painting of every page into a PDF file.
+void PrintToPdf(CPrinter &printer, const QString &root, const QString &layout, const QString &pdf)
+{
+    printer.m_strRoot = root;
+    printer.m_pReader = new CLayoutReader;
+    ASSERT_EQ(printer.m_pReader->LoadLayout(layout.toStdString()), 0);
+    printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
+    printer.m_nFromPage = 1;
+    printer.m_nToPage = int(printer.m_pReader->m_vecPages.size());
+    printer.CreateDC();
+    printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
+    printer.m_pPrinter->setOutputFileName(pdf);
+    QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
+}
+
+} // namespace
 
 TEST(VornelLayout, VatSpecialInvoiceRendersWithItsTexts)
 {
@@ -28,18 +50,9 @@ TEST(VornelLayout, VatSpecialInvoiceRendersWithItsTexts)
 
     QTemporaryDir dir;
     CPrinter printer;
-    printer.m_strRoot = dir.path();
-    printer.m_pReader = new CLayoutReader;
-    ASSERT_EQ(printer.m_pReader->LoadLayout(layout.toStdString()), 0);
-    printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
-    EXPECT_EQ(printer.m_strKey, QStringLiteral("004_qd"));
-    printer.m_nFromPage = 1;
-    printer.m_nToPage = int(printer.m_pReader->m_vecPages.size());
-    printer.CreateDC();
     const QString pdf = dir.filePath(QStringLiteral("vat.pdf"));
-    printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
-    printer.m_pPrinter->setOutputFileName(pdf);
-    QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
+    PrintToPdf(printer, dir.path(), layout, pdf);
+    EXPECT_EQ(printer.m_strKey, QStringLiteral("004_qd"));
     ASSERT_EQ(printer.m_nResult, PrintDone);
 
     const PdfInfo info = ReadPdfInfo(pdf);
@@ -144,4 +157,81 @@ TEST(VornelLayout, SampleInvoicesLookTheSameWithThePrintFonts)
                 differing += withFonts.pixel(x, y) != without.pixel(x, y);
         EXPECT_EQ(differing, 0) << sample;
     }
+}
+
+TEST(VornelLayout, ReceiptDataSurvivesBothLevelsOfEscaping)
+{
+    const QString remark = QStringLiteral("A&B <c> \"q\" 'a' \U0001F600 𠀀\n第二行");
+    QString items;
+    for (int i = 1; i <= 20; ++i)
+        items += QStringLiteral("<xm>项目%1&amp;</xm>").arg(i);
+    QDomDocument request;
+    request.setContent(QStringLiteral("<business><body><pybs>1</pybs><xpxx><xhdwmc/>"
+                                      "<ewm>https://Example.test/Qr?c=AbC</ewm><bz/><tspz>02</tspz>"
+                                      "<xms>%1</xms></xpxx></body></business>")
+                           .arg(items));
+    request.documentElement().firstChildElement().firstChildElement(QStringLiteral("xpxx"))
+        .firstChildElement(QStringLiteral("bz")).appendChild(request.createTextNode(remark));
+
+    CFpdy_xp builder;
+    ASSERT_EQ(builder.ParseRequest(request.toString(-1)), 0);
+    int code = 0;
+    const QString layout = builder.BuildLayout(&code);
+
+    CLayoutReader reader;
+    ASSERT_EQ(reader.LoadLayout(layout.toStdString()), 0);
+    ASSERT_EQ(reader.m_strWndStatus, "3");
+    ASSERT_FALSE(reader.m_vecPages.empty());
+    ASSERT_FALSE(reader.m_vecPages.front().empty());
+    ASSERT_EQ(reader.LoadHdxml(reader.m_vecPages.front().front().path), 0) << reader.m_strError;
+    EXPECT_EQ(QString::fromStdString(reader.bz), remark);
+    EXPECT_EQ(reader.fppy, "1");
+    EXPECT_EQ(reader.xhfmc, "");
+    EXPECT_EQ(reader.ewm, "https://Example.test/Qr?c=AbC");
+    EXPECT_EQ(reader.tspz, "02");
+    ASSERT_EQ(reader.xms.size(), 20u);
+    EXPECT_EQ(QString::fromStdString(reader.xms[19]), QStringLiteral("项目20&"));
+}
+
+TEST(VornelLayout, PageImageSamplePrintsOnePageAPictureInPageOrder)
+{
+    EnsureApp();
+    const std::string request = ReadFileBytes(
+        QStringLiteral(PLENWICK_SOURCE_DIR "/resources/samples/page-images.xml"));
+    CFpdy_Image builder;
+    ASSERT_EQ(builder.ParseRequest(QString::fromStdString(request)), 0);
+    int code = 0;
+    const QString layout = builder.BuildLayout(&code);
+
+    QTemporaryDir dir;
+    CPrinter printer;
+    const QString pdf = dir.filePath(QStringLiteral("images.pdf"));
+    PrintToPdf(printer, dir.path(), layout, pdf);
+    ASSERT_EQ(printer.m_nResult, PrintDone);
+
+    const PdfInfo info = ReadPdfInfo(pdf);
+    ASSERT_EQ(info.pages, 3);
+    EXPECT_NEAR(info.widthPt, 210 * 72 / 25.4, 1.5);
+    // The black bar of the picture numbered n lies lower the higher n is.
+    int lastBar = -1;
+    for (int page = 1; page <= 3; ++page) {
+        const QImage image =
+            RenderPdfPage(pdf, dir.filePath(QStringLiteral("page%1").arg(page)), 30, page);
+        ASSERT_FALSE(image.isNull());
+        // The bar: the first five rows in a row that are black over half the
+        // width (the frame's lines are thinner).
+        int bar = -1;
+        for (int y = 0, run = 0; y < image.height() && bar < 0; ++y) {
+            int dark = 0;
+            for (int x = 0; x < image.width(); ++x)
+                dark += qGray(image.pixel(x, y)) < 100;
+            run = dark > image.width() / 2 ? run + 1 : 0;
+            if (run == 5)
+                bar = y;
+        }
+        EXPECT_GT(bar, lastBar) << "page " << page;
+        lastBar = bar;
+    }
+    QFile::remove(ArtifactDir() + QStringLiteral("/vornel_page_images.pdf"));
+    QFile::copy(pdf, ArtifactDir() + QStringLiteral("/vornel_page_images.pdf"));
 }

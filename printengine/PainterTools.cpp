@@ -1,0 +1,70 @@
+#include "printengine/PainterTools.h"
+
+#include <QByteArray>
+#include <QPainter>
+
+#include <qrencode.h>
+
+#include <memory>
+
+namespace {
+
+const int kLineFlags = Qt::TextSingleLine | Qt::AlignLeft | Qt::AlignVCenter;
+const int kQrMinVersion = 5;
+
+struct QrDeleter {
+    void operator()(QRcode *code) const { QRcode_free(code); }
+};
+
+} // namespace
+
+void SetPixelFont(QPainter *painter, const QString &family, int pixelSize, int weight)
+{
+    QFont font(family);
+    font.setPixelSize(qMax(1, pixelSize));
+    font.setWeight(weight);
+    painter->setFont(font);
+}
+
+QStringList CutLines(QPainter *painter, const QRectF &box, const QString &text)
+{
+    QStringList lines;
+    int start = 0;
+    while (start < text.size()) {
+        int len = 1;
+        while (start + len < text.size()) {
+            const QRectF b = painter->boundingRect(box, kLineFlags, text.mid(start, len + 1));
+            if (b.width() > box.width())
+                break;
+            ++len;
+        }
+        lines.append(text.mid(start, len));
+        start += len;
+    }
+    return lines;
+}
+
+QImage MakeQrImage(const QByteArray &text, bool caseSensitive, int width, int height)
+{
+    if (text.isEmpty() || width <= 0 || height <= 0)
+        return QImage();
+    const std::unique_ptr<QRcode, QrDeleter> code(QRcode_encodeString(
+        text.constData(), kQrMinVersion, QR_ECLEVEL_M, QR_MODE_8, caseSensitive ? 1 : 0));
+    if (!code)
+        return QImage();
+
+    const int n = qMax(1, code->width);
+    const double mw = double(width) / n;
+    const double mh = double(height) / n;
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter qp(&image);
+    qp.setPen(Qt::NoPen);
+    qp.setBrush(QBrush(Qt::black, Qt::SolidPattern));
+    for (int r = 0; r < code->width; ++r)
+        for (int c = 0; c < code->width; ++c)
+            if (code->data[r * code->width + c] & 1)
+                qp.drawRect(QRectF(c * mw, r * mh, mw, mh));
+    qp.end();
+    return image;
+}
