@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QPainter>
+#include <QTextBoundaryFinder>
 
 #include <qrencode.h>
 
@@ -28,18 +29,23 @@ void SetPixelFont(QPainter *painter, const QString &family, int pixelSize, int w
 
 QStringList CutLines(QPainter *painter, const QRectF &box, const QString &text)
 {
+    // Cuts only between characters as the reader sees them, so a surrogate
+    // pair or a base with its marks never ends up on two lines.
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, text);
     QStringList lines;
     int start = 0;
     while (start < text.size()) {
-        int len = 1;
-        while (start + len < text.size()) {
-            const QRectF b = painter->boundingRect(box, kLineFlags, text.mid(start, len + 1));
+        characters.setPosition(start);
+        int end = characters.toNextBoundary();
+        for (int next = characters.toNextBoundary(); next > end;
+             next = characters.toNextBoundary()) {
+            const QRectF b = painter->boundingRect(box, kLineFlags, text.mid(start, next - start));
             if (b.width() > box.width())
                 break;
-            ++len;
+            end = next;
         }
-        lines.append(text.mid(start, len));
-        start += len;
+        lines.append(text.mid(start, end - start));
+        start = end;
     }
     return lines;
 }

@@ -14,9 +14,9 @@ class QPainter;
 void SetPixelFont(QPainter *painter, const QString &family, int pixelSize,
                   int weight = QFont::Normal);
 
-// Cuts text into lines, each the longest run of characters whose single-line
-// width fits box's width; at least one character a line, so a too narrow box
-// still ends. An empty text gives no line.
+// Cuts text into lines, each the longest run of whole characters (graphemes)
+// whose single-line width fits box's width; at least one character a line, so
+// a too narrow box still ends. An empty text gives no line.
 QStringList CutLines(QPainter *painter, const QRectF &box, const QString &text);
 
 // QR code of text (libqrencode, version 5 or larger, level M, 8-bit) as a

@@ -2,6 +2,7 @@
 
 #include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
+#include "printengine/PainterTools.h"
 
 #include <QBuffer>
 #include <QPainter>
@@ -320,4 +321,17 @@ TEST_F(Painter, FlagCombinationsOfTheLayouts)
     };
     EXPECT_EQ(icon(0x3000001), icon(0x2000001));
     EXPECT_NE(icon(0x3000001), icon(0x1000001));
+}
+
+TEST_F(Painter, LinesAreCutBetweenWholeCharacters)
+{
+    QImage image = White(100, 100);
+    QPainter painter(&image);
+    SetPixelFont(&painter, kMono, 20);
+    // Too narrow for any character: one character a line, pairs kept whole.
+    const QString text = QStringLiteral("a\U0001F600e\u0301");
+    EXPECT_EQ(CutLines(&painter, QRectF(0, 0, 1, 20), text),
+              (QStringList{QStringLiteral("a"), QStringLiteral("\U0001F600"),
+                           QStringLiteral("e\u0301")}));
+    EXPECT_EQ(CutLines(&painter, QRectF(0, 0, 1000, 20), text), QStringList{text});
 }

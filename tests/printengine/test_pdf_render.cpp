@@ -2,6 +2,7 @@
 
 #include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
+#include "printengine/PrintDialogs.h"
 
 #include <QFile>
 #include <QPageSize>
@@ -181,4 +182,18 @@ TEST_F(PdfRender, PrintPathLogsItsNumberedRows)
                             "CPrinter Preview_Slot 1088 end transform"})
         EXPECT_TRUE(HasRow(rows, QtCriticalMsg, QString::fromUtf8(row))) << row;
     EXPECT_TRUE(HasRow(rows, QtDebugMsg, QStringLiteral("++CreateDC begin")));
+}
+
+TEST(RealPrintDialogs, WithoutDisplayTheyAnswerAtOnce)
+{
+    EnsureApp(); // offscreen
+    QPrinter printer;
+    printer.setPrinterName(QString());
+    EXPECT_FALSE(CurrentPrintDialogs()->ExecPrintDialog(&printer, 1));
+    printer.setOutputFormat(QPrinter::NativeFormat);
+    printer.setPrinterName(QStringLiteral("AnyQueue"));
+    if (printer.printerName().isEmpty())
+        GTEST_SKIP() << "no CUPS here to keep a queue name";
+    EXPECT_TRUE(CurrentPrintDialogs()->ExecPrintDialog(&printer, 1));
+    EXPECT_TRUE(CurrentPrintDialogs()->GetSaveFileName(QStringLiteral("t"), QStringLiteral("*.pdf")).isEmpty());
 }
