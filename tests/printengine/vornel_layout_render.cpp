@@ -168,7 +168,7 @@ TEST(VornelLayout, ReceiptDataSurvivesBothLevelsOfEscaping)
     QDomDocument request;
     request.setContent(QStringLiteral("<business><body><pybs>1</pybs><xpxx><xhdwmc/>"
                                       "<ewm>https://Example.test/Qr?c=AbC</ewm><bz/><tspz>02</tspz>"
-                                      "<xms>%1</xms></xpxx></body></business>")
+                                      "<xms>%1<other>x</other></xms></xpxx></body></business>")
                            .arg(items));
     request.documentElement().firstChildElement().firstChildElement(QStringLiteral("xpxx"))
         .firstChildElement(QStringLiteral("bz")).appendChild(request.createTextNode(remark));
