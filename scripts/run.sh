@@ -147,6 +147,11 @@ rm -f "$marker"
 
 if [ "$stop_after" = 1 ]; then
   step "stopping"
+  # A job the tray is still printing would be lost with it.
+  for _ in $(seq 1 60); do
+    [ "$(curl_local "https://127.0.0.1:18086/v1/print/status?callback=cb" 2>/dev/null || true)" = "cb('working')" ] || break
+    sleep 0.5
+  done
   bash scripts/stop.sh
 else
   echo "Kelvorn and Pallowen keep running; stop them with: bash scripts/stop.sh"
