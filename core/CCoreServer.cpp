@@ -562,7 +562,17 @@ void CCoreServer::_PerIoRecvCompleted(PerIoContext* io, uint32_t bytes, int erro
         int r = SSL_read(sc->ssl, dst, int(io->capacity));
         if (r > 0) {
           if (sc->in.size() - sc->inOff + size_t(r) > m_options.maxBody + io->capacity) {
-            _CloseLocked(sc);   // pipelined far beyond any sound request
+            // More than any sound request: answer what the parser makes of
+            // what came (a head or body over its limit, a malformed request)
+            // instead of resetting the answer away. A client pipelining that
+            // far behind a request in progress is closed.
+            int rc = sc->replying ? 0 : _Parse(sc);
+            if (rc < 0) {
+              _RefuseLocked(sc, -rc);
+              if (!sc->closing) _PostRecvLocked(sc, true);   // the drain
+            } else {
+              _CloseLocked(sc);
+            }
             pump = false;
             break;
           }
