@@ -673,6 +673,9 @@ void CCoreServer::_Pump(PerSocketContext* sc) {
     sc->refs.fetch_add(1);
   }
 
+  // A handler may block (a print job waits for the tray): what this worker
+  // left queued must not wait with it.
+  m_port.HandOff();
   _RunHandler(io);
 
   {

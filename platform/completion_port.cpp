@@ -1,11 +1,20 @@
-// Completion port over epoll.
+// Completion port over epoll, without a thread of its own.
 //
-// One poll thread waits on an edge-triggered epoll set. Every socket slot keeps
-// three FIFO queues of pending operations (receives, sends, accepts). The I/O is
-// tried when an operation is posted and again on every edge of its socket, both
-// under the slot's lock, so an edge never slips between a try and a queueing.
-// A finished operation becomes a completion in the port's queue, which the
-// worker threads drain with Wait().
+// The threads in Wait() take turns on one edge-triggered epoll set: a waiting
+// thread that sees a socket ready does its non-blocking I/O itself, under the
+// socket slot's lock. A thread that took a completion is a worker until its
+// next Wait(): the completions it makes (by that I/O, or by its posts that
+// finish at once) go to its own queue, without lock or wake-up, and its next
+// Wait() takes the first of them; the surplus moves to the port's shared
+// queue and one sleeping thread is woken for it (HandOff() does the same
+// before a worker blocks). Everyone else's completions (the listen thread's,
+// Stop's) go to the shared queue and wake a sleeping worker through the
+// wake-up descriptor.
+//
+// Every socket slot keeps three FIFO queues of pending operations (receives,
+// sends, accepts). The I/O is tried when an operation is posted and again on
+// every edge of its socket, both under the slot's lock, so an edge never
+// slips between a try and a queueing.
 #include "platform/completion_port.h"
 
 #include <arpa/inet.h>
@@ -17,6 +26,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -24,7 +34,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace plenwick {
@@ -33,6 +42,11 @@ namespace {
 
 constexpr uint32_t kChunkSlots = 1024;
 constexpr uint32_t kMaxChunks = 256;   // 262144 sockets
+// Readiness events one waiting thread takes at once; more would sit behind a
+// handler that blocks.
+constexpr int kEventBatch = 4;
+// The accept event is checked this often when nobody waits on the epoll set.
+constexpr int kAcceptProbeMs = 50;
 
 struct OpQueue {
   PortOp* head = nullptr;
@@ -72,19 +86,37 @@ struct Slot {
   int fd = -1;
   bool listening = false;
   bool acceptSignalled = false;
+  // Like the event it stands for, a waiting connection signals once; again
+  // only after the accepts ran (see AcceptEventWait).
+  bool acceptProbe = false;
   uintptr_t key = 0;
   OpQueue recvs, sends, accepts;
 };
 
 uint64_t PackHandle(SocketHandle h) { return (uint64_t(h.index) << 32) | h.generation; }
 
+std::atomic<uint64_t> g_nextPortId{1};
+
+// The port whose worker this thread is (see above), and the completions it
+// made for itself.
+struct WorkerQueue {
+  uint64_t port = 0;   // 0 = none
+  std::deque<PortCompletion> q;
+};
+thread_local WorkerQueue tl_worker;
+
+// The open ports by id, so a thread that moves to another port can hand its
+// queue back to the old one only while that one is open.
+std::mutex g_portsMu;
+std::vector<std::pair<uint64_t, CompletionPort::Impl*>> g_ports;
+
 }  // namespace
 
 struct CompletionPort::Impl {
   int epfd = -1;
   int wakefd = -1;
-  std::thread poller;
-  std::atomic<bool> stopping{false};
+  const uint64_t id = g_nextPortId.fetch_add(1);
+  std::atomic<int> sleepers{0};   // threads in epoll_wait, or about to be
 
   std::mutex tableMu;
   std::atomic<Slot*> chunks[kMaxChunks] = {};
@@ -92,7 +124,6 @@ struct CompletionPort::Impl {
   std::vector<uint32_t> freeSlots;
 
   std::mutex cqMu;
-  std::condition_variable cqCv;
   std::deque<PortCompletion> cq;
 
   ~Impl() {
@@ -140,6 +171,7 @@ struct CompletionPort::Impl {
       s->key = key;
       s->listening = listening;
       s->acceptSignalled = false;
+      s->acceptProbe = listening;
       h.index = i + 1;
       h.generation = s->generation;
       epoll_event ev{};
@@ -158,10 +190,92 @@ struct CompletionPort::Impl {
     return 0;
   }
 
+  // Wakes one sleeping thread, if any. A thread counts itself a sleeper
+  // before its last look at the queue, so a completion queued after that
+  // look always finds it counted.
+  void Wake() {
+    if (sleepers.load() == 0) return;
+    uint64_t one = 1;
+    (void)!write(wakefd, &one, sizeof one);
+  }
+
+  void Push(const PortCompletion& c) {
+    {
+      std::lock_guard<std::mutex> g(cqMu);
+      cq.push_back(c);
+    }
+    Wake();
+  }
+
   void Complete(Slot* s, PortOp* op, uint32_t bytes, int error) {
-    std::lock_guard<std::mutex> g(cqMu);
-    cq.push_back(PortCompletion{op, s ? s->key : 0, bytes, error});
-    cqCv.notify_one();
+    PortCompletion c{op, s ? s->key : 0, bytes, error};
+    if (tl_worker.port == id) tl_worker.q.push_back(c);
+    else Push(c);
+  }
+
+  // Moves the completions of the calling worker's own queue to the shared
+  // one and wakes a sleeping thread for them.
+  void Spill(WorkerQueue& w) {
+    if (w.q.empty()) return;
+    {
+      std::lock_guard<std::mutex> g(cqMu);
+      for (const PortCompletion& c : w.q) cq.push_back(c);
+    }
+    w.q.clear();
+    Wake();
+  }
+
+  // Takes the calling worker's oldest own completion, else the shared
+  // queue's; the surplus goes on to a sleeping thread.
+  bool Take(PortCompletion* out) {
+    WorkerQueue& w = tl_worker;
+    if (w.port == id && !w.q.empty()) {
+      *out = w.q.front();
+      w.q.pop_front();
+      Spill(w);
+      return true;
+    }
+    bool more;
+    {
+      std::lock_guard<std::mutex> g(cqMu);
+      if (cq.empty()) return false;
+      *out = cq.front();
+      cq.pop_front();
+      more = !cq.empty();
+    }
+    if (more) Wake();
+    return true;
+  }
+
+  // The calling thread waits on this port now: a queue it kept for another
+  // port goes back there (or is dropped when that port was closed).
+  void Adopt() {
+    WorkerQueue& w = tl_worker;
+    if (w.port == id) return;
+    if (w.port != 0 && !w.q.empty()) {
+      std::lock_guard<std::mutex> g(g_portsMu);
+      for (auto& entry : g_ports)
+        if (entry.first == w.port) entry.second->Spill(w);
+    }
+    w.q.clear();
+    w.port = 0;
+  }
+
+  // Runs the I/O of the sockets that epoll reports ready.
+  void DriveReady(const epoll_event* events, int n) {
+    for (int i = 0; i < n; i++) {
+      if (events[i].data.u64 == 0) {   // the wake-up descriptor
+        uint64_t count;
+        (void)!read(wakefd, &count, sizeof count);
+        continue;
+      }
+      SocketHandle h;
+      h.index = uint32_t(events[i].data.u64 >> 32);
+      h.generation = uint32_t(events[i].data.u64);
+      std::unique_lock<std::mutex> lk;
+      Slot* s = Lock(h, &lk);
+      if (s) Drive(s);
+    }
   }
 
   void DriveRecvs(Slot* s) {
@@ -229,7 +343,10 @@ struct CompletionPort::Impl {
     pollfd p{s->fd, POLLIN, 0};
     if (poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
       s->acceptSignalled = true;
+      s->acceptProbe = false;
       s->acceptCv.notify_all();
+    } else {
+      s->acceptProbe = true;
     }
   }
 
@@ -245,26 +362,6 @@ struct CompletionPort::Impl {
   void CancelAll(Slot* s, int error) {
     for (OpQueue* q : {&s->recvs, &s->sends, &s->accepts})
       while (PortOp* op = q->Pop()) Complete(s, op, uint32_t(op->done), error);
-  }
-
-  void PollLoop() {
-    epoll_event events[256];
-    while (!stopping.load()) {
-      int n = epoll_wait(epfd, events, 256, -1);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return;
-      }
-      for (int i = 0; i < n; i++) {
-        if (events[i].data.u64 == 0) continue;   // the wake-up descriptor
-        SocketHandle h;
-        h.index = uint32_t(events[i].data.u64 >> 32);
-        h.generation = uint32_t(events[i].data.u64);
-        std::unique_lock<std::mutex> lk;
-        Slot* s = Lock(h, &lk);
-        if (s) Drive(s);
-      }
-    }
   }
 
   template <class F>
@@ -309,10 +406,12 @@ int CompletionPort::Open() {
     delete p;
     return e;
   }
+  // Edge-triggered: each write wakes one sleeping thread.
   epoll_event ev{};
-  ev.events = EPOLLIN;
+  ev.events = EPOLLIN | EPOLLET;
   ev.data.u64 = 0;
-  // Without its wake-up descriptor the poll thread could never be told to end.
+  // Without its wake-up descriptor a sleeping worker could never be told of
+  // a completion or of its end.
   if (epoll_ctl(p->epfd, EPOLL_CTL_ADD, p->wakefd, &ev) != 0) {
     int e = errno;
     close(p->epfd);
@@ -320,13 +419,9 @@ int CompletionPort::Open() {
     delete p;
     return e;
   }
-  try {
-    p->poller = std::thread([p] { p->PollLoop(); });
-  } catch (...) {
-    close(p->epfd);
-    close(p->wakefd);
-    delete p;
-    return EAGAIN;
+  {
+    std::lock_guard<std::mutex> g(g_portsMu);
+    g_ports.emplace_back(p->id, p);
   }
   impl_ = p;
   return 0;
@@ -336,10 +431,14 @@ void CompletionPort::Close() {
   Impl* p = impl_;
   if (!p) return;
   impl_ = nullptr;
-  p->stopping.store(true);
-  uint64_t one = 1;
-  (void)!write(p->wakefd, &one, sizeof one);
-  p->poller.join();
+  {
+    std::lock_guard<std::mutex> g(g_portsMu);
+    for (size_t i = 0; i < g_ports.size(); i++)
+      if (g_ports[i].second == p) {
+        g_ports.erase(g_ports.begin() + long(i));
+        break;
+      }
+  }
   for (uint32_t i = 1; i <= p->nextFresh; i++) {
     Slot* s = p->SlotAt(i);
     std::lock_guard<std::mutex> g(s->mu);
@@ -473,9 +572,8 @@ int CompletionPort::PostSend(SocketHandle h, PortOp* op, const void* buf, size_t
 
 int CompletionPort::PostCompletion(uintptr_t key, uint32_t bytes, PortOp* op) {
   if (!impl_) return EBADF;
-  std::lock_guard<std::mutex> g(impl_->cqMu);
-  impl_->cq.push_back(PortCompletion{op, key, bytes, 0});
-  impl_->cqCv.notify_one();
+  // Always wakes: this is how workers are told to end.
+  impl_->Push(PortCompletion{op, key, bytes, 0});
   return 0;
 }
 
@@ -522,16 +620,46 @@ int CompletionPort::CloseSocket(SocketHandle h) {
 int CompletionPort::Wait(PortCompletion* out, int timeout_ms) {
   if (!impl_) return EBADF;
   Impl* p = impl_;
-  std::unique_lock<std::mutex> lk(p->cqMu);
-  if (timeout_ms < 0) {
-    p->cqCv.wait(lk, [p] { return !p->cq.empty(); });
-  } else if (!p->cqCv.wait_for(lk, std::chrono::milliseconds(timeout_ms),
-                               [p] { return !p->cq.empty(); })) {
-    return ETIMEDOUT;
+  p->Adopt();
+  WorkerQueue& w = tl_worker;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  epoll_event events[kEventBatch];
+  for (;;) {
+    int wait_ms = -1;
+    if (timeout_ms >= 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait_ms = int(std::max<int64_t>(0, left.count()));
+    }
+    p->sleepers.fetch_add(1);
+    bool got = p->Take(out);
+    int n = got ? 0 : epoll_wait(p->epfd, events, kEventBatch, wait_ms);
+    int e = errno;
+    p->sleepers.fetch_sub(1);
+    if (got) {
+      // An empty completion ends the worker: its later posts must wake others.
+      w.port = out->op ? p->id : 0;
+      return 0;
+    }
+    if (n < 0 && e != EINTR) {
+      w.port = 0;
+      return e;
+    }
+    if (n > 0) {
+      w.port = p->id;   // what these events complete is ours first
+      p->DriveReady(events, n);
+      continue;
+    }
+    if (n == 0 && wait_ms == 0) {
+      w.port = 0;
+      return ETIMEDOUT;
+    }
   }
-  *out = p->cq.front();
-  p->cq.pop_front();
-  return 0;
+}
+
+void CompletionPort::HandOff() {
+  Impl* p = impl_;
+  if (p && tl_worker.port == p->id) p->Spill(tl_worker);
 }
 
 int CompletionPort::AcceptEventWait(SocketHandle listener, int timeout_ms) {
@@ -540,11 +668,25 @@ int CompletionPort::AcceptEventWait(SocketHandle listener, int timeout_ms) {
   Slot* s = impl_->Lock(listener, &lk);
   if (!s) return EBADF;
   uint32_t gen = listener.generation;
-  auto ready = [s, gen] { return s->acceptSignalled || s->generation != gen; };
-  if (timeout_ms < 0) {
-    s->acceptCv.wait(lk, ready);
-  } else if (!s->acceptCv.wait_for(lk, std::chrono::milliseconds(timeout_ms), ready)) {
-    return ETIMEDOUT;
+  // The workers signal when they see a connection wait with no accept
+  // posted; with none in Wait() nobody would, so the waiter looks itself.
+  auto ready = [s, gen] {
+    if (s->acceptSignalled || s->generation != gen) return true;
+    if (s->acceptProbe && s->accepts.Empty()) {
+      pollfd p{s->fd, POLLIN, 0};
+      if (poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
+        s->acceptSignalled = true;
+        s->acceptProbe = false;
+      }
+    }
+    return s->acceptSignalled;
+  };
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!ready()) {
+    auto slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAcceptProbeMs);
+    if (timeout_ms >= 0 && deadline <= std::chrono::steady_clock::now()) return ETIMEDOUT;
+    if (timeout_ms >= 0 && deadline < slice) slice = deadline;
+    s->acceptCv.wait_until(lk, slice);
   }
   return s->generation == gen ? 0 : EBADF;
 }

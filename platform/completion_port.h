@@ -2,7 +2,8 @@
 //
 // Callers post operations (accept, zero-byte receive, receive, send) on sockets
 // that the port owns, and worker threads collect one completion per operation
-// with Wait(). Contract:
+// with Wait(). The port has no thread of its own: the threads in Wait() watch
+// the sockets in turn and do the I/O of those they see ready. Contract:
 //  - A post that returns 0 (started, maybe already finished) yields exactly one
 //    completion later, delivered through Wait(); it is never run inline.
 //  - A post that returns nonzero failed at once and yields no completion.
@@ -21,6 +22,11 @@
 //  - Accept event of a listening socket: signalled when a connection waits and
 //    no accept is posted. The listen thread resets it before it posts further
 //    accepts, so no wake-up is lost.
+//  - A thread that took a completion with Wait() is a worker until its next
+//    Wait(): completions that its posts make at once wait for the next Wait()
+//    of any worker instead of waking a sleeping one (that hand-off is what
+//    costs). A worker about to block for long calls HandOff() first; a thread
+//    that got an empty completion or ETIMEDOUT is no worker.
 // Every descriptor is close-on-exec and non-blocking. All functions are
 // thread-safe. Results are 0 or an errno value.
 #pragma once
@@ -73,7 +79,7 @@ class CompletionPort {
 
   int Open();
   // Closes every socket (pending operations are dropped without completion:
-  // nobody waits any more) and ends the port's poll thread.
+  // nobody waits any more). No thread may be in Wait() or about to call it.
   void Close();
   bool IsOpen() const;
 
@@ -103,6 +109,9 @@ class CompletionPort {
 
   // Takes one completion; timeout_ms < 0 waits for ever. ETIMEDOUT when none.
   int Wait(PortCompletion* out, int timeout_ms = -1);
+  // Called by a worker before it may block (a request handler): completions
+  // left queued by its posts go to a sleeping worker now.
+  void HandOff();
 
   // Accept event of a listening socket.
   // Wait: 0 when signalled (it stays signalled until reset), ETIMEDOUT.
