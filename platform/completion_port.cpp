@@ -89,6 +89,9 @@ struct Slot {
   // Like the event it stands for, a waiting connection signals once; again
   // only after the accepts ran (see AcceptEventWait).
   bool acceptProbe = false;
+  // What the receiving side is known to hold, so that a receive is not tried
+  // (nor a zero-byte receive peeked) when nothing came since it ran dry.
+  enum : uint8_t { kDrained, kUnknown, kArrived } input = kUnknown;
   uintptr_t key = 0;
   OpQueue recvs, sends, accepts;
 };
@@ -172,6 +175,7 @@ struct CompletionPort::Impl {
       s->listening = listening;
       s->acceptSignalled = false;
       s->acceptProbe = listening;
+      s->input = Slot::kUnknown;
       h.index = i + 1;
       h.generation = s->generation;
       epoll_event ev{};
@@ -274,22 +278,33 @@ struct CompletionPort::Impl {
       h.generation = uint32_t(events[i].data.u64);
       std::unique_lock<std::mutex> lk;
       Slot* s = Lock(h, &lk);
-      if (s) Drive(s);
+      if (s) Drive(s, events[i].events);
     }
   }
 
+  // Every arrival of data, FIN or RST raises an edge after it is queued, and
+  // the edge is driven under the slot's lock: so after a receive ran dry
+  // (EAGAIN, or fewer bytes than asked) nothing is there until the next edge.
   void DriveRecvs(Slot* s) {
     while (PortOp* op = s->recvs.head) {
+      if (s->input == Slot::kDrained) return;
       ssize_t n;
       if (op->kind == PortOpKind::ZeroRecv) {
-        char c;
-        n = recv(s->fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n >= 0) n = 0;
+        n = 0;
+        if (s->input == Slot::kUnknown) {
+          char c;
+          n = recv(s->fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+          if (n >= 0) n = 0;
+        }
       } else {
         n = recv(s->fd, op->buf, op->len, MSG_DONTWAIT);
+        if (n > 0) s->input = size_t(n) < op->len ? Slot::kDrained : Slot::kUnknown;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        s->input = Slot::kDrained;
+        return;
+      }
       s->recvs.Pop();
       if (n < 0) Complete(s, op, 0, errno);
       else Complete(s, op, uint32_t(n), 0);
@@ -350,7 +365,8 @@ struct CompletionPort::Impl {
     }
   }
 
-  void Drive(Slot* s) {
+  void Drive(Slot* s, uint32_t events) {
+    if (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) s->input = Slot::kArrived;
     if (s->listening) {
       DriveAccepts(s);
     } else {

@@ -69,11 +69,24 @@ bool NamedFlag::Exists(const char* name) {
   sockaddr_un addr;
   socklen_t len;
   if (FlagAddress(name, &addr, &len) != 0) return false;
-  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  // One probe socket per thread: the status page asks on every request, and
+  // a datagram socket may be connected again and again.
+  struct Probe {
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ~Probe() {
+      if (fd >= 0) close(fd);
+    }
+  };
+  thread_local Probe probe;
+  if (probe.fd < 0) return false;
   // A datagram connect only looks the name up: it binds nothing.
-  bool exists = connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
-  close(fd);
+  bool exists = connect(probe.fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
+  if (exists) {
+    // Let go of the holder's socket, so that nothing outlives its close.
+    sockaddr none{};
+    none.sa_family = AF_UNSPEC;
+    connect(probe.fd, &none, sizeof none);
+  }
   return exists;
 }
 
