@@ -40,6 +40,8 @@ constexpr int kSweepIntervalMs = 500;
 constexpr int64_t kNoDeadline = INT64_MAX;
 // After a request whose body was at least this big the heap is trimmed.
 constexpr size_t kTrimAfterBytes = 1u << 20;
+// Outgoing ciphertext room a connection keeps between replies.
+constexpr size_t kKeptOutput = 1024;
 
 // The answers to requests refused before any handler (body and log text).
 const struct {
@@ -89,21 +91,28 @@ void FreeRequest(PerIoContext* io) {
 }  // namespace
 
 PerIoContext* PerIoContext::New(PerIoRole role, size_t block_size) {
-  size_t head = (sizeof(PerIoContext) + 15) & ~size_t(15);
-  if (role == IO_REQUEST || role == IO_ACCEPT) block_size = head;   // no buffer needed
-  void* block = std::malloc(std::max(block_size, head));
-  if (!block) return nullptr;
-  auto* io = new (block) PerIoContext;
+  auto* io = new (std::nothrow) PerIoContext;
+  if (!io) return nullptr;
   io->role = role;
-  io->capacity = block_size > head ? block_size - head : 0;
-  io->buffer = io->capacity ? static_cast<char*>(block) + head : nullptr;
+  size_t head = (sizeof(PerIoContext) + 15) & ~size_t(15);
+  if ((role == IO_RECV || role == IO_SEND) && block_size > head) io->capacity = block_size - head;
   return io;
 }
 
 void PerIoContext::Free(PerIoContext* io) {
   if (!io) return;
-  io->~PerIoContext();
-  std::free(io);
+  io->Drop();
+  delete io;
+}
+
+bool PerIoContext::Hold() {
+  if (!buffer && capacity) buffer = static_cast<char*>(std::malloc(capacity));
+  return buffer != nullptr;
+}
+
+void PerIoContext::Drop() {
+  std::free(buffer);
+  buffer = nullptr;
 }
 
 CCoreServer::CCoreServer(CoreServerOptions options)
@@ -187,6 +196,8 @@ bool CCoreServer::_OpensslInit() {
   bool ok = ctx != nullptr;
   if (ok) {
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    // An idle connection keeps no record buffers (some 34 KB each).
+    SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
     ok = SSL_CTX_load_verify_locations(ctx, root.c_str(), nullptr) != 0 &&
          SSL_CTX_use_certificate_file(ctx, cert.c_str(), SSL_FILETYPE_PEM) > 0 &&
          SSL_CTX_use_PrivateKey_file(ctx, key.c_str(), SSL_FILETYPE_PEM) > 0 &&
@@ -493,6 +504,12 @@ bool CCoreServer::_PostRecvLocked(PerSocketContext* sc, bool zero) {
   if (sc->closing) return false;
   PerIoContext* rx = sc->rx;
   rx->zeroPhase = zero ? 1 : 0;
+  if (zero) {
+    rx->Drop();   // what it held is in the session or in `in` by now
+  } else if (!rx->Hold()) {
+    _CloseLocked(sc);
+    return false;
+  }
   sc->refs.fetch_add(1);
   int rc = zero ? m_port.PostZeroByteRecv(sc->socket, &rx->op)
                 : m_port.PostRecv(sc->socket, &rx->op, rx->buffer, rx->capacity);
@@ -796,8 +813,18 @@ bool CCoreServer::_DrainTlsOutputLocked(PerSocketContext* sc) {
 // Moves the session's output to the send context and posts it when idle.
 void CCoreServer::_FlushLocked(PerSocketContext* sc) {
   _DrainTlsOutputLocked(sc);
-  if (sc->closing || sc->sendBusy || sc->outOff == sc->out.size()) return;
+  if (sc->closing || sc->sendBusy) return;
   PerIoContext* tx = sc->tx;
+  if (sc->outOff == sc->out.size()) {
+    tx->Drop();
+    // The handshake's flight is far bigger than a reply: not kept while idle.
+    if (sc->out.capacity() > kKeptOutput) std::string().swap(sc->out);
+    return;
+  }
+  if (!tx->Hold()) {
+    _CloseLocked(sc);
+    return;
+  }
   size_t n = std::min(tx->capacity, sc->out.size() - sc->outOff);
   std::memcpy(tx->buffer, sc->out.data() + sc->outOff, n);
   sc->outOff += n;

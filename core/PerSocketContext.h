@@ -5,7 +5,9 @@
 // session and every field below it; `refs` counts the operations in flight and
 // the handler running for it, and the last release frees the connection.
 // PerIoContext is one operation: an accept, the connection's receive, its send,
-// or one request (the request's context is what handlers see).
+// or one request (the request's context is what handlers see). The receive
+// and send buffers are of a fixed capacity (a block of eight pages less the
+// context) and are held only while data goes through them.
 #pragma once
 
 #include <atomic>
@@ -29,11 +31,15 @@ struct PerIoContext {
   uint8_t zeroPhase = 0;      // receive: 1 while the zero-byte receive waits
   PerSocketContext* owner = nullptr;
   HttpRequest request;
-  size_t capacity = 0;        // bytes at buffer
-  char* buffer = nullptr;     // the rest of the context's block
+  size_t capacity = 0;        // bytes of buffer, once held
+  char* buffer = nullptr;     // receive and send only, held while in use
 
   static PerIoContext* New(PerIoRole role, size_t block_size);
   static void Free(PerIoContext* context);
+  // The buffer is held only while data goes through it, so an idle
+  // connection keeps none (its zero-byte receive needs none).
+  bool Hold();
+  void Drop();
 };
 
 struct PerSocketContext {
