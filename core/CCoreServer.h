@@ -16,6 +16,10 @@
 // blocked after stopWaitMs is left behind on its thread (with the port and
 // its connection) instead of holding Stop for ever.
 //
+// The engine is in three files: CCoreServer.cpp (start-up, listening, stop,
+// workers), CCoreServerConnection.cpp (a connection and its TLS pump) and
+// CCoreServerDispatch.cpp (request assembly, refusals, handlers).
+//
 // The programs differ only by their options: Kelvorn uses the alive flag and
 // port 18086; Pallowen no alive flag, a port chooser and extra threads.
 #pragma once
