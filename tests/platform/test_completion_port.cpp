@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -255,6 +256,42 @@ TEST_F(PortTest, AcceptEventSignalsOnlyWhenNoAcceptIsPosted) {
   port_.CloseSocket(listener_);
   waiter.join();
   for (int fd : {c1, c2, c3, c4}) close(fd);
+}
+
+// What a worker's posts complete at once waits for its own next Wait(), in
+// order; after HandOff() (a worker about to block) another thread gets it.
+// The rest of the tests take completions on the posting thread, as workers.
+TEST_F(PortTest, AWorkersOwnCompletionsComeInOrderOrGoToAnotherThreadAfterHandOff) {
+  int client;
+  SocketHandle h = Accept(&client);   // this thread is now a worker
+  char buf[8];
+  PortOp recv1, send1, recv2, send2;
+  ASSERT_EQ(1, write(client, "a", 1));
+  ASSERT_EQ(0, port_.PostRecv(h, &recv1, buf, sizeof buf));
+  ASSERT_EQ(0, port_.PostSend(h, &send1, "x", 1));
+  PortCompletion c;
+  ASSERT_EQ(0, port_.Wait(&c, 5000));
+  EXPECT_EQ(&recv1, c.op);
+  ASSERT_EQ(0, port_.Wait(&c, 5000));
+  EXPECT_EQ(&send1, c.op);
+
+  std::vector<PortOp*> other;
+  std::thread sleeper([&] {
+    PortCompletion oc;
+    while (other.size() < 2 && port_.Wait(&oc, 5000) == 0) other.push_back(oc.op);
+  });
+  ASSERT_EQ(1, write(client, "b", 1));
+  ASSERT_EQ(0, port_.PostRecv(h, &recv2, buf, sizeof buf));
+  ASSERT_EQ(0, port_.PostSend(h, &send2, "y", 1));
+  port_.HandOff();
+  sleeper.join();
+  // The receive may also have waited for its edge, seen by the other thread.
+  std::sort(other.begin(), other.end());
+  std::vector<PortOp*> expected{&recv2, &send2};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, other);
+  ExpectNoCompletion();
+  close(client);
 }
 
 TEST_F(PortTest, EmptyCompletionsEndEveryWorker) {
