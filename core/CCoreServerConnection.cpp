@@ -58,13 +58,38 @@ void PerIoContext::Free(PerIoContext* io) {
   delete io;
 }
 
+namespace {
+
+// One spare buffer per thread: a keep-alive request takes and gives back a
+// receive and a send buffer, which then never go through the heap.
+struct SpareBuffer {
+  char* block = nullptr;
+  size_t size = 0;
+  ~SpareBuffer() { std::free(block); }
+};
+thread_local SpareBuffer t_spare;
+
+}  // namespace
+
 bool PerIoContext::Hold() {
-  if (!buffer && capacity) buffer = static_cast<char*>(std::malloc(capacity));
+  if (buffer || !capacity) return buffer != nullptr;
+  if (t_spare.block && t_spare.size == capacity) {
+    buffer = t_spare.block;
+    t_spare.block = nullptr;
+  } else {
+    buffer = static_cast<char*>(std::malloc(capacity));
+  }
   return buffer != nullptr;
 }
 
 void PerIoContext::Drop() {
-  std::free(buffer);
+  if (!buffer) return;
+  if (!t_spare.block) {
+    t_spare.block = buffer;
+    t_spare.size = capacity;
+  } else {
+    std::free(buffer);
+  }
   buffer = nullptr;
 }
 
@@ -287,6 +312,11 @@ void CCoreServer::_PerIoRecvCompleted(PerIoContext* io, uint32_t bytes, int erro
 bool CCoreServer::_QueueReplyLocked(PerSocketContext* sc, HttpRequest& r) {
   size_t slice = std::max<size_t>(1, sc->tx->capacity / 2);
   ERR_clear_error();   // the handler ran on this thread
+  // A reply that fits one slice goes as one record: one encryption, not two.
+  if (r.responseHead.size() + r.body.size() <= slice && !r.body.empty()) {
+    r.responseHead += r.body;
+    r.body.clear();
+  }
   for (const std::string* part : {&r.responseHead, &r.body}) {
     for (size_t off = 0; off < part->size();) {
       size_t n = std::min(slice, part->size() - off);
