@@ -361,8 +361,9 @@ struct CompletionPort::Impl {
       s->acceptSignalled = true;
       s->acceptProbe = false;
       s->acceptCv.notify_all();
-    } else {
+    } else if (!s->acceptProbe) {
       s->acceptProbe = true;
+      s->acceptCv.notify_all();   // a waiter may now look for itself
     }
   }
 
@@ -700,10 +701,16 @@ int CompletionPort::AcceptEventWait(SocketHandle listener, int timeout_ms) {
   };
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!ready()) {
-    auto slice = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAcceptProbeMs);
-    if (timeout_ms >= 0 && deadline <= std::chrono::steady_clock::now()) return ETIMEDOUT;
-    if (timeout_ms >= 0 && deadline < slice) slice = deadline;
-    s->acceptCv.wait_until(lk, slice);
+    auto now = std::chrono::steady_clock::now();
+    if (timeout_ms >= 0 && deadline <= now) return ETIMEDOUT;
+    if (s->acceptProbe && s->accepts.Empty()) {
+      auto slice = now + std::chrono::milliseconds(kAcceptProbeMs);
+      s->acceptCv.wait_until(lk, timeout_ms >= 0 && deadline < slice ? deadline : slice);
+    } else if (timeout_ms >= 0) {
+      s->acceptCv.wait_until(lk, deadline);
+    } else {
+      s->acceptCv.wait(lk);
+    }
   }
   return s->generation == gen ? 0 : EBADF;
 }
