@@ -361,9 +361,9 @@ struct CompletionPort::Impl {
       s->acceptSignalled = true;
       s->acceptProbe = false;
       s->acceptCv.notify_all();
-    } else if (!s->acceptProbe) {
+    } else {
       s->acceptProbe = true;
-      s->acceptCv.notify_all();   // a waiter may now look for itself
+      if (s->accepts.Empty()) s->acceptCv.notify_all();   // a waiter may now look itself
     }
   }
 
