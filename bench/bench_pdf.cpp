@@ -6,8 +6,6 @@
 // Prints the median and p90 in ms and the size of the last PDF.
 #include <QApplication>
 #include <QFileInfo>
-#include <QMetaObject>
-#include <QPrinter>
 
 #include <algorithm>
 #include <chrono>
@@ -18,8 +16,8 @@
 #include <vector>
 
 #include "printdata/CFpdy_zzs.h"
-#include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
+#include "tests/printengine/PrintToPdf.h"
 #include "printengine/FontSetup.h"
 
 int main(int argc, char** argv) {
@@ -44,15 +42,7 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     CPrinter printer;
     printer.m_strRoot = QString::fromLocal8Bit(argv[3]);
-    printer.m_pReader = new CLayoutReader;
-    if (printer.m_pReader->LoadLayout(layout) != 0) return 1;
-    printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
-    printer.m_nFromPage = 1;
-    printer.m_nToPage = int(printer.m_pReader->m_vecPages.size());
-    printer.CreateDC();
-    printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
-    printer.m_pPrinter->setOutputFileName(pdf);
-    QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
+    if (!PrintLayoutToPdf(printer, layout, pdf)) return 1;
     if (printer.m_nResult != PrintDone) return 1;
     ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                      .count());

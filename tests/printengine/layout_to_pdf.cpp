@@ -2,7 +2,7 @@
 // of its own, so the caller chooses its locale (text shaping reads it once
 // per process) and whether the print fonts are there.
 //   layout_to_pdf <font folder> <layout.xml> <out.pdf>
-#include "printengine/CLayoutReader.h"
+#include "PrintToPdf.h"
 #include "printengine/CPrinter.h"
 #include "printengine/FontSetup.h"
 
@@ -28,15 +28,7 @@ int main(int argc, char **argv)
     QTemporaryDir root; // an empty program folder: default settings
     CPrinter printer;
     printer.m_strRoot = root.path();
-    printer.m_pReader = new CLayoutReader;
-    if (printer.m_pReader->LoadLayout(file.readAll().toStdString()) != 0)
+    if (!PrintLayoutToPdf(printer, file.readAll().toStdString(), QString::fromLocal8Bit(argv[3])))
         return 2;
-    printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
-    printer.m_nFromPage = 1;
-    printer.m_nToPage = int(printer.m_pReader->m_vecPages.size());
-    printer.CreateDC();
-    printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
-    printer.m_pPrinter->setOutputFileName(QString::fromLocal8Bit(argv[3]));
-    QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
     return printer.m_nResult == PrintDone ? 0 : 1;
 }

@@ -1,4 +1,5 @@
 #include "GavruneTestSupport.h"
+#include "PrintToPdf.h"
 
 #include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
@@ -28,18 +29,8 @@ protected:
     // Runs the print path's page set-up and painting into a PDF file.
     QString Render(const std::string &layout, int from = 1, int to = -1)
     {
-        delete printer.m_pReader;
-        printer.m_pReader = new CLayoutReader;
-        printer.m_pReader->LoadLayout(layout);
-        printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
-        printer.m_nFromPage = from;
-        printer.m_nToPage = to < 0 ? int(printer.m_pReader->m_vecPages.size()) : to;
-        printer.CreateDC();
         const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
-        printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
-        printer.m_pPrinter->setOutputFileName(pdf);
-        QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection,
-                                  Q_ARG(bool, true));
+        EXPECT_TRUE(PrintLayoutToPdf(printer, layout, pdf, from, to));
         return pdf;
     }
 

@@ -1,5 +1,6 @@
 // Layouts written by the print-data library, read and drawn by the print library.
 #include "GavruneTestSupport.h"
+#include "PrintToPdf.h"
 
 #include "printdata/CFpdy_zzs.h"
 #include "printdata/layouts/CFpdy_Image.h"
@@ -23,15 +24,7 @@ namespace {
 void PrintToPdf(CPrinter &printer, const QString &root, const QString &layout, const QString &pdf)
 {
     printer.m_strRoot = root;
-    printer.m_pReader = new CLayoutReader;
-    ASSERT_EQ(printer.m_pReader->LoadLayout(layout.toStdString()), 0);
-    printer.m_strKey = QString::fromStdString(printer.m_pReader->m_strWndBusinessType);
-    printer.m_nFromPage = 1;
-    printer.m_nToPage = int(printer.m_pReader->m_vecPages.size());
-    printer.CreateDC();
-    printer.m_pPrinter->setOutputFormat(QPrinter::PdfFormat);
-    printer.m_pPrinter->setOutputFileName(pdf);
-    QMetaObject::invokeMethod(&printer, "Preview_Slot", Qt::DirectConnection, Q_ARG(bool, true));
+    ASSERT_TRUE(PrintLayoutToPdf(printer, layout.toStdString(), pdf));
 }
 
 } // namespace
