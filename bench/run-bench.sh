@@ -88,6 +88,9 @@ http {
     listen 127.0.0.1:$nginx_port ssl;
     ssl_certificate $prog/server/https.crt;
     ssl_certificate_key $prog/server/https.key;
+    # Debian's nginx leaves TLS 1.3 out by default; Kelvorn speaks it, and
+    # both must do the same handshake.
+    ssl_protocols TLSv1.2 TLSv1.3;
     location / {
       default_type "application/javascript;charset=utf-8";
       add_header Access-Control-Allow-Origin "*";

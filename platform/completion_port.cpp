@@ -48,6 +48,7 @@ constexpr uint32_t kMaxChunks = 256;   // 262144 sockets
 constexpr int kEventBatch = 1;
 // The accept event is checked this often when nobody waits on the epoll set.
 constexpr int kAcceptProbeMs = 50;
+constexpr uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP | EPOLLET;
 
 struct OpQueue {
   PortOp* head = nullptr;
@@ -93,6 +94,10 @@ struct Slot {
   // What the receiving side is known to hold, so that a receive is not tried
   // (nor a zero-byte receive peeked) when nothing came since it ran dry.
   enum : uint8_t { kDrained, kUnknown, kArrived } input = kUnknown;
+  // Whether the set also reports room to send: only while a send waits for
+  // it, as every ACK would otherwise wake a thread for nothing.
+  bool watchOut = false;
+  uint64_t tag = 0;   // the packed handle, the set's data for this socket
   uintptr_t key = 0;
   OpQueue recvs, sends, accepts;
 };
@@ -177,11 +182,13 @@ struct CompletionPort::Impl {
       s->acceptSignalled = false;
       s->acceptProbe = listening;
       s->input = Slot::kUnknown;
+      s->watchOut = false;
       h.index = i + 1;
       h.generation = s->generation;
+      s->tag = PackHandle(h);
       epoll_event ev{};
-      ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-      ev.data.u64 = PackHandle(h);
+      ev.events = kReadEvents;
+      ev.data.u64 = s->tag;
       if (epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
         int e = errno;
         s->fd = -1;
@@ -312,13 +319,32 @@ struct CompletionPort::Impl {
     }
   }
 
+  // Turns the report of room to send on or off. Turning it on reports at
+  // once when there is room already, so no edge is lost in between.
+  int WatchOut(Slot* s, bool on) {
+    if (s->watchOut == on) return 0;
+    epoll_event ev{};
+    ev.events = on ? kReadEvents | EPOLLOUT : kReadEvents;
+    ev.data.u64 = s->tag;
+    if (epoll_ctl(epfd, EPOLL_CTL_MOD, s->fd, &ev) != 0) return errno;
+    s->watchOut = on;
+    return 0;
+  }
+
   void DriveSends(Slot* s) {
     while (PortOp* op = s->sends.head) {
       if (op->done < op->len) {
         ssize_t n = send(s->fd, op->buf + op->done, op->len - op->done,
                          MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+          int e = WatchOut(s, true);
+          if (e == 0) return;
+          // Never told of room, the send would wait for ever.
+          s->sends.Pop();
+          Complete(s, op, uint32_t(op->done), e);
+          continue;
+        }
         if (n < 0) {
           s->sends.Pop();
           Complete(s, op, uint32_t(op->done), errno);
@@ -330,6 +356,7 @@ struct CompletionPort::Impl {
       s->sends.Pop();
       Complete(s, op, uint32_t(op->done), 0);
     }
+    WatchOut(s, false);   // nothing left to send; failing costs only wake-ups
   }
 
   void DriveAccepts(Slot* s) {

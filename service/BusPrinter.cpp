@@ -79,8 +79,8 @@ std::string HandOff(const std::string& id, const std::string& job) {
   std::snprintf(url, sizeof url, "https://127.0.0.1:%d/v1/tray/print",
                 static_cast<int>(TrayPort.load()));
   std::string reply;
-  rc = HttpPostWithin(url, {"Content-Type: text/plain"}, request, reply, kTrayConnectMs,
-                      kTrayAnswerMs);
+  rc = HttpPostLocal(url, {"Content-Type: text/plain"}, request, reply, kTrayConnectMs,
+                     kTrayAnswerMs);
   if (rc != 0) {
     WriteLog("打印数据提交失败：%d", kLabel, __LINE__, rc);
     return kPrintSubmitFailed;

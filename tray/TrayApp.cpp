@@ -74,7 +74,12 @@ int TrayMain(int argc, char** argv) {
 
   RealWatchdogSystem watchdog;
   // Lives until the process ends: its threads are never joined on the way out.
-  CTrayServer* server = new CTrayServer(printThread, watchdog, &HttpPost);
+  CTrayServer* server = new CTrayServer(
+      printThread, watchdog,
+      [](const std::string& url, const std::vector<std::string>& headers,
+         const std::string& body, std::string& reply, long seconds) {
+        return HttpPostLocal(url, headers, body, reply, seconds * 1000, seconds * 1000);
+      });
   server->Run();
 
   int sig = 0;

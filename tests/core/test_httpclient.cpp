@@ -254,27 +254,41 @@ TEST_F(HttpPostTest, ForeignOrMisnamedCertificatesAreRefused) {
   MakeRoot(dir_, "foreign");
   MakeLeaf(dir_, "foreign", "stranger", "IP:127.0.0.1,DNS:localhost");
   MakeLeaf(dir_, "root", "elsewhere", "DNS:example.com");
-  std::string reply;
-  {
-    TlsServer server(dir_ + "/stranger.crt", dir_ + "/stranger.key", "forged");
-    ASSERT_TRUE(server.ok());
-    EXPECT_EQ(HttpPost(Url(server.port()), {}, "secret", reply, 5), 60);
-    EXPECT_EQ(reply, "");
-    EXPECT_TRUE(server.requests().empty());
-  }
-  {
-    TlsServer server(dir_ + "/elsewhere.crt", dir_ + "/elsewhere.key", "forged");
-    ASSERT_TRUE(server.ok());
-    EXPECT_EQ(HttpPost(Url(server.port()), {}, "secret", reply, 5), 60);
-    EXPECT_TRUE(server.requests().empty());
-  }
-  {
-    // Our own server is trusted only through the program's root file.
+  // The remote post and the post to our own programs refuse alike.
+  // Without the root file the local post has no trust at all (77).
+  struct Case {
+    std::function<int(const std::string&, std::string&)> post;
+    int withoutRoot;
+  };
+  const Case cases[] = {
+      {[](const std::string& url, std::string& reply) {
+         return HttpPost(url, {}, "secret", reply, 5);
+       },
+       60},
+      {[](const std::string& url, std::string& reply) {
+         return HttpPostLocal(url, {}, "secret", reply, 5000, 5000);
+       },
+       77},
+  };
+  for (const Case& c : cases) {
+    const auto& post = c.post;
+    std::string reply;
+    for (const char* leaf : {"stranger", "elsewhere"}) {
+      TlsServer server(dir_ + "/" + leaf + ".crt", dir_ + "/" + leaf + ".key", "forged");
+      ASSERT_TRUE(server.ok());
+      EXPECT_EQ(post(Url(server.port()), reply), 60) << leaf;
+      EXPECT_EQ(reply, "");
+      EXPECT_TRUE(server.requests().empty());
+    }
     TlsServer server(dir_ + "/https.crt", dir_ + "/https.key", "ok");
     ASSERT_TRUE(server.ok());
-    ASSERT_EQ(unlink((dir_ + "/bin/server/root.crt").c_str()), 0);
-    EXPECT_EQ(HttpPost(Url(server.port()), {}, "secret", reply, 5), 60);
-    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(post(Url(server.port()), reply), 0);
+    EXPECT_EQ(reply, "ok");
+    // Our own server is trusted only through the program's root file.
+    ASSERT_EQ(RunProgram({"mv", dir_ + "/bin/server/root.crt", dir_ + "/root.away"}), 0);
+    EXPECT_EQ(post(Url(server.port()), reply), c.withoutRoot);
+    ASSERT_EQ(RunProgram({"mv", dir_ + "/root.away", dir_ + "/bin/server/root.crt"}), 0);
+    EXPECT_EQ(server.requests().size(), 1u);
   }
 }
 

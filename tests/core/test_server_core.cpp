@@ -164,6 +164,12 @@ class RawTlsClient {
 
   bool Connect(uint16_t port) { return (fd_ = ConnectTo(port)) >= 0; }
 
+  // Certificates the server sent (after the handshake).
+  int PeerChainLength() const {
+    STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl_);
+    return chain ? sk_X509_num(chain) : -1;
+  }
+
   // hold_last: keep the client's last flight (its Finished) unsent.
   bool Handshake(bool hold_last = false) {
     for (int i = 0; i < 100; i++) {
@@ -476,6 +482,8 @@ TEST_F(ServerTest, RequestInTheSameWriteAsTheFinishedIsAnswered) {
   ASSERT_TRUE(c.Handshake(/*hold_last=*/true));
   c.Write("POST /echo HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi");
   EXPECT_EQ(ExpectedReply("echo:/echo:hi"), c.ReadReplies(1));
+  // The leaf comes alone and is verified from the client's own root.
+  EXPECT_EQ(1, c.PeerChainLength());
 }
 
 TEST_F(ServerTest, OneByteRecordsAndPipelinedRequestsAnsweredInOrder) {
