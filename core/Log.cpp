@@ -63,17 +63,30 @@ struct Batch {
   }
 };
 
+// The pending lines are split over shards, each with its own lock, and a
+// thread always posts to the same shard: busy workers then seldom wait on
+// each other's posts, and each thread's lines stay in their order.
+constexpr size_t kShards = 8;
+// A shard's share of the bound: all shards together hold at most
+// kLogQueueLimitBytes.
+constexpr size_t kShardLimitBytes = kLogQueueLimitBytes / kShards;
+
+struct Shard {
+  std::mutex lock;
+  std::condition_variable room;  // posters: the thread took this shard's lines
+  Batch pending;
+  int waiting = 0;         // posters waiting for room; they were accepted
+  bool accepting = false;  // changed only with every shard's lock held
+};
+
 struct LogState {
   std::mutex lock;
   std::condition_variable wake;     // the thread: lines arrived, or stop
-  std::condition_variable room;     // posters: the thread took the pending lines
   std::condition_variable changed;  // start and end of the thread
   bool running = false;    // between start and the thread's end
-  bool accepting = false;  // the thread is ready and not told to stop
   bool stopping = false;
-  bool sleeping = false;   // the thread waits on `wake`
-  int waiting = 0;         // posters waiting for room; they were accepted
-  Batch pending;
+  std::atomic<bool> sleeping{false};  // the thread waits on `wake`
+  Shard shards[kShards];
   std::string folder;      // set before the thread starts
   const char* tag = "SERVICE";
   std::string build_date;
@@ -100,20 +113,34 @@ Stamp StampNow() {
   return s;
 }
 
-// Appends one line to the pending lines.  The caller holds the lock and has
-// checked that the thread accepts it.  Waits while the bound would be passed;
-// a line alone may pass it, so no poster waits forever.
-void Enqueue(LogState& state, std::unique_lock<std::mutex>& guard, const Stamp& stamp,
+Shard& ShardOfThisThread(LogState& state) {
+  static std::atomic<size_t> next{0};
+  thread_local size_t index = next.fetch_add(1) % kShards;
+  return state.shards[index];
+}
+
+void SetAccepting(LogState& state, bool accepting) {
+  for (Shard& shard : state.shards) {
+    std::lock_guard<std::mutex> guard(shard.lock);
+    shard.accepting = accepting;
+  }
+}
+
+// Appends one line to the shard's pending lines.  The caller holds the
+// shard's lock and has checked that the thread accepts it.  Waits while the
+// shard's bound would be passed; a line alone may pass it, so no poster waits
+// forever.
+void Enqueue(Shard& shard, std::unique_lock<std::mutex>& guard, const Stamp& stamp,
              const char* text, size_t length) {
   size_t cost = length + kLineOverhead;
-  if (!state.pending.lines.empty() && state.pending.charged + cost > kLogQueueLimitBytes) {
-    ++state.waiting;
-    state.room.wait(guard, [&] {
-      return state.pending.lines.empty() || state.pending.charged + cost <= kLogQueueLimitBytes;
+  if (!shard.pending.lines.empty() && shard.pending.charged + cost > kShardLimitBytes) {
+    ++shard.waiting;
+    shard.room.wait(guard, [&] {
+      return shard.pending.lines.empty() || shard.pending.charged + cost <= kShardLimitBytes;
     });
-    --state.waiting;
+    --shard.waiting;
   }
-  Batch& b = state.pending;
+  Batch& b = shard.pending;
   b.lines.push_back(PendingLine{stamp, b.text.size(), length});
   b.text.append(text, length);
   b.charged += cost;
@@ -122,18 +149,19 @@ void Enqueue(LogState& state, std::unique_lock<std::mutex>& guard, const Stamp& 
 // Posts one line; dropped when the thread does not take lines.
 void Post(const Stamp& stamp, const char* text, size_t length) {
   LogState& state = State();
-  bool wake = false;
+  Shard& shard = ShardOfThisThread(state);
   {
-    std::unique_lock<std::mutex> guard(state.lock);
-    if (!state.accepting) return;
-    Enqueue(state, guard, stamp, text, length);
-    // Only a sleeping thread needs a wake-up; a busy one comes back for more.
-    if (state.sleeping) {
-      state.sleeping = false;
-      wake = true;
-    }
+    std::unique_lock<std::mutex> guard(shard.lock);
+    if (!shard.accepting) return;
+    Enqueue(shard, guard, stamp, text, length);
   }
-  if (wake) state.wake.notify_one();
+  // Only a sleeping thread needs a wake-up; a busy one comes back for more.
+  // It counts itself asleep before its last look at the shards, so a line
+  // queued after that look always finds it counted.
+  if (state.sleeping.load()) {
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.wake.notify_one();
+  }
 }
 
 // Turns the real clock's readings into local time, once per second.
@@ -178,15 +206,30 @@ class BatchWriter {
  public:
   BatchWriter(std::string folder, const char* tag) : folder_(std::move(folder)), tag_(tag) {}
 
-  void Write(const Batch& batch) {
-    for (const PendingLine& line : batch.lines) {
+  // Writes the lines of the shards' batches merged by their time; each
+  // batch keeps its own order.
+  void Write(const Batch* batches, size_t count) {
+    size_t next[kShards] = {};
+    for (;;) {
+      const Batch* from = nullptr;
+      size_t which = 0;
+      for (size_t i = 0; i < count; ++i) {
+        if (next[i] == batches[i].lines.size()) continue;
+        if (from == nullptr || Earlier(batches[i].lines[next[i]].stamp,
+                                       from->lines[next[which]].stamp)) {
+          from = &batches[i];
+          which = i;
+        }
+      }
+      if (from == nullptr) break;
+      const PendingLine& line = from->lines[next[which]++];
       LocalTime t = clock_.Of(line.stamp);
       DayFile& file = FileOf(t);
       char head[64];
       int n = snprintf(head, sizeof(head), "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month,
                        t.day, t.hour, t.minute, t.second, t.millisecond);
       file.bytes.append(head, static_cast<size_t>(n));
-      file.bytes.append(batch.text, line.offset, line.length);
+      file.bytes.append(from->text, line.offset, line.length);
       file.bytes.push_back('\n');
     }
     for (size_t i = 0; i < used_; ++i) Flush(files_[i]);
@@ -194,6 +237,13 @@ class BatchWriter {
   }
 
  private:
+  // Test clock stamps carry no order of their own: batch order holds.
+  static bool Earlier(const Stamp& a, const Stamp& b) {
+    if (a.is_fixed || b.is_fixed) return false;
+    return a.real.tv_sec != b.real.tv_sec ? a.real.tv_sec < b.real.tv_sec
+                                          : a.real.tv_nsec < b.real.tv_nsec;
+  }
+
   DayFile& FileOf(const LocalTime& t) {
     for (size_t i = 0; i < used_; ++i) {
       DayFile& f = files_[i];
@@ -229,10 +279,40 @@ class BatchWriter {
   size_t used_ = 0;
 };
 
+// Takes every shard's pending lines into taken[]; true when there were any.
+// Posters that waited for room are let go.
+bool TakeAll(LogState& state, Batch* taken) {
+  bool any = false;
+  for (size_t i = 0; i < kShards; ++i) {
+    Shard& shard = state.shards[i];
+    bool waiters;
+    {
+      std::lock_guard<std::mutex> guard(shard.lock);
+      if (!shard.pending.lines.empty()) {
+        taken[i].Swap(shard.pending);
+        any = true;
+      }
+      waiters = shard.waiting > 0;
+    }
+    if (waiters) shard.room.notify_all();
+  }
+  return any;
+}
+
+// Whether posters still wait for room (they were accepted), or lines wait.
+bool AnyLeft(LogState& state) {
+  for (Shard& shard : state.shards) {
+    std::lock_guard<std::mutex> guard(shard.lock);
+    if (shard.waiting > 0 || !shard.pending.lines.empty()) return true;
+  }
+  return false;
+}
+
 void LogThread() {
   LogState& state = State();
   std::string folder;
   const char* tag;
+  Batch taken[kShards];
   {
     std::lock_guard<std::mutex> guard(state.lock);
     folder = state.folder;
@@ -240,45 +320,53 @@ void LogThread() {
     char first[kStackLine];
     int n = snprintf(first, sizeof(first), "编译时间：%s %s", state.build_date.c_str(),
                      state.build_time.c_str());
-    Batch& b = state.pending;
-    b.Clear();
+    Batch& b = taken[0];
     b.lines.push_back(PendingLine{StampNow(), 0, static_cast<size_t>(n)});
     b.text.assign(first, static_cast<size_t>(n));
-    b.charged = b.text.size() + kLineOverhead;
+  }
+  BatchWriter writer(folder, tag);
+  // The build line goes first, before any line is accepted.
+  writer.Write(taken, 1);
+  taken[0].Clear();
+  {
+    std::lock_guard<std::mutex> guard(state.lock);
     log_thread_id.store(plenwick::CurrentThreadId());
-    state.accepting = true;
+    SetAccepting(state, true);
   }
   state.changed.notify_all();
 
-  BatchWriter writer(folder, tag);
-  Batch batch;
-  std::unique_lock<std::mutex> guard(state.lock);
   for (;;) {
-    while (state.pending.lines.empty() && !(state.stopping && state.waiting == 0)) {
-      state.sleeping = true;
-      state.wake.wait(guard);
+    if (TakeAll(state, taken)) {
+      writer.Write(taken, kShards);
+      for (Batch& batch : taken) {
+        if (batch.text.capacity() > kKeepCapacity && batch.charged < kKeepCapacity) {
+          Batch empty;
+          batch.Swap(empty);
+        }
+        batch.Clear();
+      }
+      std::this_thread::sleep_for(kGatherPause);
+      continue;
     }
-    state.sleeping = false;
-    if (state.pending.lines.empty()) break;  // stopping, and nothing is left
-    batch.Swap(state.pending);
-    bool had_waiters = state.waiting > 0;
-    guard.unlock();
-    if (had_waiters) state.room.notify_all();
-    writer.Write(batch);
-    if (batch.text.capacity() > kKeepCapacity && batch.charged < kKeepCapacity) {
-      Batch empty;
-      batch.Swap(empty);
+    std::unique_lock<std::mutex> guard(state.lock);
+    state.sleeping.store(true);
+    bool left = AnyLeft(state);
+    if (!left && state.stopping) {
+      state.sleeping.store(false);
+      break;  // stopping, and nothing is left
     }
-    batch.Clear();
-    std::this_thread::sleep_for(kGatherPause);
-    guard.lock();
+    if (!left) state.wake.wait(guard);
+    state.sleeping.store(false);
   }
   // Every accepted line is written; later posts are dropped by their posters.
+  std::lock_guard<std::mutex> guard(state.lock);
   log_thread_id.store(0);
   state.running = false;
   state.stopping = false;
-  Batch().Swap(state.pending);
-  guard.unlock();
+  for (Shard& shard : state.shards) {
+    std::lock_guard<std::mutex> g(shard.lock);
+    Batch().Swap(shard.pending);
+  }
   state.changed.notify_all();
 }
 
@@ -309,7 +397,7 @@ bool StartLogThreadWithBuild(LogProgram program, const char* build_date, const c
   state.tag = program == kLogTray ? "TRAY" : "SERVICE";
   state.build_date = build_date ? build_date : "";
   state.build_time = build_time ? build_time : "";
-  state.accepting = false;
+  SetAccepting(state, false);
   state.stopping = false;
   try {
     std::thread(LogThread).detach();
@@ -318,7 +406,7 @@ bool StartLogThreadWithBuild(LogProgram program, const char* build_date, const c
   }
   state.running = true;
   state.changed.wait_for(guard, std::chrono::milliseconds(kReadyWaitMs),
-                         [&] { return state.accepting; });
+                         [&] { return log_thread_id.load() != 0; });
   return true;
 }
 
@@ -326,12 +414,9 @@ bool StopLogThread(int timeout_ms) {
   LogState& state = State();
   std::unique_lock<std::mutex> guard(state.lock);
   if (state.running) {
-    state.accepting = false;
+    SetAccepting(state, false);
     state.stopping = true;
-    if (state.sleeping) {
-      state.sleeping = false;
-      state.wake.notify_one();
-    }
+    state.wake.notify_one();
   }
   return state.changed.wait_for(guard, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
                                 [&] { return !state.running; });

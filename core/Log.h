@@ -19,9 +19,12 @@
  * given, never __LINE__.
  *
  * No line is lost under load: the pending lines may hold up to
- * kLogQueueLimitBytes; a poster that would go past it waits until the logging
- * thread has taken the batch (a single line larger than the bound waits for an
- * empty queue and then goes alone).  WriteLog never blocks on the file itself.
+ * kLogQueueLimitBytes, in eight shards of an eighth each (a thread always posts
+ * to the same shard, so posting threads seldom wait on each other); a poster
+ * that would go past its shard's share waits until the logging thread has
+ * taken the shard's lines (a single line larger than the share waits for an
+ * empty shard and then goes alone).  The thread writes the lines it took
+ * merged by their time.  WriteLog never blocks on the file itself.
  *
  * StopLogThread stops taking new lines and waits up to the time-out (30000 ms)
  * while the thread writes every line accepted before (waiting posters

@@ -79,15 +79,10 @@ bool NamedFlag::Exists(const char* name) {
   };
   thread_local Probe probe;
   if (probe.fd < 0) return false;
-  // A datagram connect only looks the name up: it binds nothing.
-  bool exists = connect(probe.fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
-  if (exists) {
-    // Let go of the holder's socket, so that nothing outlives its close.
-    sockaddr none{};
-    none.sa_family = AF_UNSPEC;
-    connect(probe.fd, &none, sizeof none);
-  }
-  return exists;
+  // A datagram connect only looks the name up: it binds nothing. The probe
+  // stays connected to the last holder it found until its next connect; that
+  // keeps nothing alive: the holder's close drops the name at once.
+  return connect(probe.fd, reinterpret_cast<sockaddr*>(&addr), len) == 0;
 }
 
 }  // namespace plenwick

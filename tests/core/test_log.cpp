@@ -1,9 +1,11 @@
 #include "core/Log.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -110,6 +112,32 @@ TEST_F(LogTest, FloodPastTheBoundLosesNoLineAndLateLinesAreDropped) {
     ASSERT_EQ(i, next[t]++);
     ASSERT_EQ(lines[k].substr(end), pad);
   }
+}
+
+TEST_F(LogTest, LinesOfDifferentThreadsAreWrittenInTheOrderOfTheirTime) {
+  SetLogClock(nullptr);
+  ASSERT_TRUE(StartLogThreadWithBuild(kLogService, "D", "T"));
+  // One new thread a line: each posts to another part of the queue.
+  for (int i = 0; i < 20; ++i) std::thread([i] { WriteLog("%d", "O", 1, i); }).join();
+  ASSERT_TRUE(StopLogThread());
+  std::string folder = folder_ + "_Log/Service/";
+  std::vector<std::string> lines;   // a day's file or, past midnight, two
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names)
+    for (const std::string& line : ReadLines(folder + name)) lines.push_back(line);
+  std::vector<int> order;
+  for (const std::string& line : lines) {
+    size_t at = line.find("O():1#####");
+    if (at != std::string::npos) order.push_back(std::atoi(line.c_str() + at + 10));
+  }
+  ASSERT_EQ(order.size(), 20u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(order[i], i);
 }
 
 TEST_F(LogTest, FileNameFollowsTheClockOfEachLine) {

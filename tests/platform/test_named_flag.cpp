@@ -39,6 +39,7 @@ TEST(NamedFlag, CreateReportsExistingAndCloseReleases) {
   moved.Close();
   EXPECT_FALSE(NamedFlag::Exists(name.c_str()));
   EXPECT_EQ(second.Create(name.c_str()), 0);
+  EXPECT_TRUE(NamedFlag::Exists(name.c_str()));   // the new holder, not the gone one
 
   EXPECT_EQ(second.Create(""), EINVAL);
   NamedFlag longest;
