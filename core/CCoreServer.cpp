@@ -161,7 +161,8 @@ bool CCoreServer::_OpensslInit() {
 }
 
 bool CCoreServer::_IocpInit() {
-  int rc = m_port.Open();
+  // About two workers to an epoll set, so that they seldom queue for one.
+  int rc = m_port.Open(int(std::min(4u, std::max(1u, m_dwWorkerCount / 2))));
   if (rc != 0) {
     WriteLog("完成端口初始化失败：%d", kIocp, 494, rc);
     return false;

@@ -1,8 +1,13 @@
 // Completion port over epoll, without a thread of its own.
 //
-// The threads in Wait() take turns on one edge-triggered epoll set: a waiting
-// thread that sees a socket ready does its non-blocking I/O itself, under the
-// socket slot's lock. A thread that took a completion is a worker until its
+// The sockets are spread over a few edge-triggered epoll sets, and each thread
+// in Wait() waits on one of them, its own, given in turn at its first Wait():
+// with every thread on one set, harvesting its events (the kernel locks the set
+// for it) took a fifth of the server's time under load, and threads that went
+// from set to set lost more than that. A waiting thread that sees a socket
+// ready does its non-blocking I/O itself, under the socket slot's lock. So that
+// a set whose threads all block in handlers is not left alone, a thread that
+// waited kSweepMs for nothing looks at the other sets too. A thread that took a completion is a worker until its
 // next Wait(): the completions it makes (by that I/O, or by its posts that
 // finish at once) go to its own queue, without lock or wake-up, and its next
 // Wait() takes the first of them; the surplus moves to the port's shared
@@ -48,6 +53,10 @@ constexpr uint32_t kMaxChunks = 256;   // 262144 sockets
 constexpr int kEventBatch = 1;
 // The accept event is checked this often when nobody waits on the epoll set.
 constexpr int kAcceptProbeMs = 50;
+// Epoll sets at most; a socket's set follows from its slot.
+constexpr int kMaxSets = 8;
+// How long a thread waits on its own set before it looks at the others.
+constexpr int kSweepMs = 200;
 constexpr uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP | EPOLLET;
 
 struct OpQueue {
@@ -98,6 +107,7 @@ struct Slot {
   // it, as every ACK would otherwise wake a thread for nothing.
   bool watchOut = false;
   uint64_t tag = 0;   // the packed handle, the set's data for this socket
+  uint8_t set = 0;    // the epoll set the socket is in
   uintptr_t key = 0;
   OpQueue recvs, sends, accepts;
 };
@@ -111,6 +121,8 @@ std::atomic<uint64_t> g_nextPortId{1};
 struct WorkerQueue {
   uint64_t port = 0;   // 0 = none
   std::deque<PortCompletion> q;
+  uint64_t homePort = 0;   // the port whose set `home` is
+  int home = 0;            // the epoll set this thread waits on
 };
 thread_local WorkerQueue tl_worker;
 
@@ -121,11 +133,19 @@ std::vector<std::pair<uint64_t, CompletionPort::Impl*>> g_ports;
 
 }  // namespace
 
-struct CompletionPort::Impl {
+// One epoll set, with the wake-up descriptor that wakes one of its threads.
+struct WaitSet {
   int epfd = -1;
   int wakefd = -1;
+  std::atomic<int> waiters{0};   // threads in epoll_wait on it, or about to be
+};
+
+struct CompletionPort::Impl {
+  WaitSet sets[kMaxSets];
+  int setCount = 1;
   const uint64_t id = g_nextPortId.fetch_add(1);
-  std::atomic<int> sleepers{0};   // threads in epoll_wait, or about to be
+  std::atomic<unsigned> wakeTurn{0};
+  std::atomic<unsigned> nextHome{0};
 
   std::mutex tableMu;
   std::atomic<Slot*> chunks[kMaxChunks] = {};
@@ -189,10 +209,11 @@ struct CompletionPort::Impl {
       h.index = i + 1;
       h.generation = s->generation;
       s->tag = PackHandle(h);
+      s->set = uint8_t(i % uint32_t(setCount));
       epoll_event ev{};
       ev.events = kReadEvents;
       ev.data.u64 = s->tag;
-      if (epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+      if (epoll_ctl(sets[s->set].epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
         int e = errno;
         s->fd = -1;
         s->generation++;
@@ -205,13 +226,23 @@ struct CompletionPort::Impl {
     return 0;
   }
 
-  // Wakes one sleeping thread, if any. A thread counts itself a sleeper
+  static void Nudge(WaitSet& set) {
+    uint64_t one = 1;
+    (void)!write(set.wakefd, &one, sizeof one);
+  }
+
+  // Wakes one sleeping thread, if any. A thread counts itself a waiter
   // before its last look at the queue, so a completion queued after that
   // look always finds it counted.
   void Wake() {
-    if (sleepers.load() == 0) return;
-    uint64_t one = 1;
-    (void)!write(wakefd, &one, sizeof one);
+    unsigned start = wakeTurn.fetch_add(1, std::memory_order_relaxed);
+    for (int i = 0; i < setCount; i++) {
+      WaitSet& set = sets[(start + i) % unsigned(setCount)];
+      if (set.waiters.load() > 0) {
+        Nudge(set);
+        return;
+      }
+    }
   }
 
   void Push(const PortCompletion& c) {
@@ -253,7 +284,7 @@ struct CompletionPort::Impl {
       return true;
     }
     // A completion queued after this look finds the caller counted among
-    // the sleepers (see Wake), so skipping the lock loses nothing.
+    // the waiters (see Wake), so skipping the lock loses nothing.
     if (queued.load() == 0) return false;
     bool more;
     {
@@ -282,12 +313,12 @@ struct CompletionPort::Impl {
     w.port = 0;
   }
 
-  // Runs the I/O of the sockets that epoll reports ready.
-  void DriveReady(const epoll_event* events, int n) {
+  // Runs the I/O of the sockets that epoll reports ready in `set`.
+  void DriveReady(WaitSet& set, const epoll_event* events, int n) {
     for (int i = 0; i < n; i++) {
       if (events[i].data.u64 == 0) {   // the wake-up descriptor
         uint64_t count;
-        (void)!read(wakefd, &count, sizeof count);
+        (void)!read(set.wakefd, &count, sizeof count);
         continue;
       }
       SocketHandle h;
@@ -335,7 +366,7 @@ struct CompletionPort::Impl {
     epoll_event ev{};
     ev.events = on ? kReadEvents | EPOLLOUT : kReadEvents;
     ev.data.u64 = s->tag;
-    if (epoll_ctl(epfd, EPOLL_CTL_MOD, s->fd, &ev) != 0) return errno;
+    if (epoll_ctl(sets[s->set].epfd, EPOLL_CTL_MOD, s->fd, &ev) != 0) return errno;
     s->watchOut = on;
     return 0;
   }
@@ -448,30 +479,39 @@ CompletionPort::~CompletionPort() { Close(); }
 
 bool CompletionPort::IsOpen() const { return impl_ != nullptr; }
 
-int CompletionPort::Open() {
+namespace {
+
+void CloseSets(WaitSet* sets) {
+  for (int k = 0; k < kMaxSets; k++) {
+    if (sets[k].epfd >= 0) close(sets[k].epfd);
+    if (sets[k].wakefd >= 0) close(sets[k].wakefd);
+    sets[k].epfd = sets[k].wakefd = -1;
+  }
+}
+
+}  // namespace
+
+int CompletionPort::Open(int sets) {
   if (impl_) return EBUSY;
   auto* p = new Impl;
-  p->epfd = epoll_create1(EPOLL_CLOEXEC);
-  p->wakefd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (p->epfd < 0 || p->wakefd < 0) {
-    int e = errno;
-    if (p->epfd >= 0) close(p->epfd);
-    if (p->wakefd >= 0) close(p->wakefd);
-    delete p;
-    return e;
-  }
-  // Edge-triggered: each write wakes one sleeping thread.
-  epoll_event ev{};
-  ev.events = EPOLLIN | EPOLLET;
-  ev.data.u64 = 0;
-  // Without its wake-up descriptor a sleeping worker could never be told of
-  // a completion or of its end.
-  if (epoll_ctl(p->epfd, EPOLL_CTL_ADD, p->wakefd, &ev) != 0) {
-    int e = errno;
-    close(p->epfd);
-    close(p->wakefd);
-    delete p;
-    return e;
+  p->setCount = std::min(std::max(sets, 1), kMaxSets);
+  for (int k = 0; k < p->setCount; k++) {
+    WaitSet& set = p->sets[k];
+    set.epfd = epoll_create1(EPOLL_CLOEXEC);
+    set.wakefd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    // Edge-triggered: each write wakes one sleeping thread. Without its
+    // wake-up descriptor a sleeping worker could never be told of a
+    // completion or of its end.
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLET;
+    ev.data.u64 = 0;
+    if (set.epfd < 0 || set.wakefd < 0 ||
+        epoll_ctl(set.epfd, EPOLL_CTL_ADD, set.wakefd, &ev) != 0) {
+      int e = errno;
+      CloseSets(p->sets);
+      delete p;
+      return e;
+    }
   }
   {
     std::lock_guard<std::mutex> g(g_portsMu);
@@ -506,8 +546,7 @@ void CompletionPort::Close() {
     s->accepts = OpQueue();
     s->acceptCv.notify_all();
   }
-  close(p->epfd);
-  close(p->wakefd);
+  CloseSets(p->sets);
   delete p;
 }
 
@@ -657,7 +696,7 @@ int CompletionPort::CloseSocket(SocketHandle h) {
     Slot* s = impl_->Lock(h, &lk);
     if (!s) return EBADF;
     impl_->CancelAll(s, ECANCELED);
-    epoll_ctl(impl_->epfd, EPOLL_CTL_DEL, s->fd, nullptr);
+    epoll_ctl(impl_->sets[s->set].epfd, EPOLL_CTL_DEL, s->fd, nullptr);
     close(s->fd);
     s->fd = -1;
     s->generation++;
@@ -676,6 +715,11 @@ int CompletionPort::Wait(PortCompletion* out, int timeout_ms) {
   Impl* p = impl_;
   p->Adopt();
   WorkerQueue& w = tl_worker;
+  if (w.homePort != p->id) {
+    w.homePort = p->id;
+    w.home = int(p->nextHome.fetch_add(1) % unsigned(p->setCount));
+  }
+  WaitSet& home = p->sets[w.home];
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   epoll_event events[kEventBatch];
   for (;;) {
@@ -685,11 +729,13 @@ int CompletionPort::Wait(PortCompletion* out, int timeout_ms) {
           deadline - std::chrono::steady_clock::now());
       wait_ms = int(std::max<int64_t>(0, left.count()));
     }
-    p->sleepers.fetch_add(1);
+    bool sweep = p->setCount > 1 && (wait_ms < 0 || wait_ms > kSweepMs);
+    if (sweep) wait_ms = kSweepMs;
+    home.waiters.fetch_add(1);
     bool got = p->Take(out);
-    int n = got ? 0 : epoll_wait(p->epfd, events, kEventBatch, wait_ms);
+    int n = got ? 0 : epoll_wait(home.epfd, events, kEventBatch, wait_ms);
     int e = errno;
-    p->sleepers.fetch_sub(1);
+    home.waiters.fetch_sub(1);
     if (got) {
       // An empty completion ends the worker: its later posts must wake others.
       w.port = out->op ? p->id : 0;
@@ -701,10 +747,22 @@ int CompletionPort::Wait(PortCompletion* out, int timeout_ms) {
     }
     if (n > 0) {
       w.port = p->id;   // what these events complete is ours first
-      p->DriveReady(events, n);
+      p->DriveReady(home, events, n);
       continue;
     }
-    if (n == 0 && wait_ms == 0) {
+    if (n == 0 && sweep) {
+      // Quiet here for a while: the other sets' threads may all be blocked.
+      for (int k = 0; k < p->setCount; k++) {
+        if (k == w.home) continue;
+        int m = epoll_wait(p->sets[k].epfd, events, kEventBatch, 0);
+        if (m > 0) {
+          w.port = p->id;
+          p->DriveReady(p->sets[k], events, m);
+        }
+      }
+      continue;
+    }
+    if (n == 0 && (wait_ms == 0 || std::chrono::steady_clock::now() >= deadline)) {
       w.port = 0;
       return ETIMEDOUT;
     }

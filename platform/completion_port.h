@@ -77,7 +77,11 @@ class CompletionPort {
   CompletionPort(const CompletionPort&) = delete;
   CompletionPort& operator=(const CompletionPort&) = delete;
 
-  int Open();
+  // sets: how many epoll sets the sockets are spread over (1 to 8). Threads
+  // waiting on one set contend for it in the kernel; with more sets than
+  // waiting threads, the threads look at the sets in turn (a millisecond
+  // each) instead of sleeping. About one set for two waiting threads.
+  int Open(int sets = 1);
   // Closes every socket (pending operations are dropped without completion:
   // nobody waits any more). No thread may be in Wait() or about to call it.
   void Close();

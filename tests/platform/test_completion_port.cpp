@@ -399,3 +399,32 @@ TEST_F(PortTest, EchoUnderLoadFromSeveralThreads) {
 }
 
 }  // namespace
+
+// With several epoll sets a thread waits on its own; a socket of another set
+// whose threads are all busy is still served, after a short while.
+TEST(PortSets, ASocketOfAnotherSetIsServedWhenItsThreadsAreBusy) {
+  CompletionPort port;
+  ASSERT_EQ(0, port.Open(2));
+  SocketHandle listener;
+  uint16_t tcp = 0;
+  ASSERT_EQ(0, port.Listen("127.0.0.1", 0, 16, &listener, &tcp));   // the first set
+  PortOp aop;
+  ASSERT_EQ(0, port.PostAccept(listener, &aop));
+  int client = ConnectTo(tcp);
+  // This thread waits on the first set; the connection is in the second,
+  // on which nobody waits.
+  PortCompletion c;
+  ASSERT_EQ(0, port.Wait(&c, 5000));
+  ASSERT_EQ(&aop, c.op);
+  ASSERT_EQ(0, c.error);
+  char buf[8];
+  PortOp rop;
+  ASSERT_EQ(0, port.PostRecv(aop.accepted, &rop, buf, sizeof buf));
+  ASSERT_EQ(2, write(client, "hi", 2));
+  ASSERT_EQ(0, port.Wait(&c, 5000));
+  EXPECT_EQ(&rop, c.op);
+  EXPECT_EQ(2u, c.bytes);
+  EXPECT_EQ(ETIMEDOUT, port.Wait(&c, 300));
+  close(client);
+  port.Close();
+}
