@@ -123,7 +123,7 @@ CONF
   }
   # Three rounds, the two servers taking turns; each figure is the median of
   # its three (one run's p99 moves by a factor of several from run to run).
-  median3() { tr ' ' '\n' <<<"$1" | sort -g | sed -n 2p; }
+  median3() { tr ' ' '\n' <<<"$1" | grep . | sort -g | sed -n 2p; }
   rps_all_o="" rps_all_t="" p99_all_o="" p99_all_t="" done_ours=0
   before=$(status_lines)
   for round in 1 2 3; do
