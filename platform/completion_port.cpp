@@ -6,8 +6,11 @@
 // for it) took a fifth of the server's time under load, and threads that went
 // from set to set lost more than that. A waiting thread that sees a socket
 // ready does its non-blocking I/O itself, under the socket slot's lock. So that
-// a set whose threads all block in handlers is not left alone, a thread that
-// waited kSweepMs for nothing looks at the other sets too. A thread that took a completion is a worker until its
+// a set whose threads are all away (blocked in handlers, maybe) is not left
+// alone, a thread that goes to sleep while some set has nobody looks at the
+// other sets after kSweepMs; when the last thread leaves a set and nobody
+// does that, a sleeping thread is woken to. With every set watched, threads
+// sleep without a time-out, so an idle port wakes nobody. A thread that took a completion is a worker until its
 // next Wait(): the completions it makes (by that I/O, or by its posts that
 // finish at once) go to its own queue, without lock or wake-up, and its next
 // Wait() takes the first of them; the surplus moves to the port's shared
@@ -55,7 +58,8 @@ constexpr int kEventBatch = 1;
 constexpr int kAcceptProbeMs = 50;
 // Epoll sets at most; a socket's set follows from its slot.
 constexpr int kMaxSets = 8;
-// How long a thread waits on its own set before it looks at the others.
+// How long a thread waits on its own set, while some set has nobody, before
+// it looks at the others.
 constexpr int kSweepMs = 200;
 constexpr uint32_t kReadEvents = EPOLLIN | EPOLLRDHUP | EPOLLET;
 
@@ -134,7 +138,7 @@ std::vector<std::pair<uint64_t, CompletionPort::Impl*>> g_ports;
 }  // namespace
 
 // One epoll set, with the wake-up descriptor that wakes one of its threads.
-struct WaitSet {
+struct alignas(64) WaitSet {
   int epfd = -1;
   int wakefd = -1;
   std::atomic<int> waiters{0};   // threads in epoll_wait on it, or about to be
@@ -146,6 +150,7 @@ struct CompletionPort::Impl {
   const uint64_t id = g_nextPortId.fetch_add(1);
   std::atomic<unsigned> wakeTurn{0};
   std::atomic<unsigned> nextHome{0};
+  std::atomic<int> sweepers{0};  // threads that will look at the other sets
 
   std::mutex tableMu;
   std::atomic<Slot*> chunks[kMaxChunks] = {};
@@ -260,27 +265,53 @@ struct CompletionPort::Impl {
     else Push(c);
   }
 
+  bool AnyUnwatched() const {
+    for (int k = 0; k < setCount; k++)
+      if (sets[k].waiters.load() == 0) return true;
+    return false;
+  }
+
+  // Called by a thread off to work: when that leaves a set with nobody and
+  // nobody will look at the other sets, one sleeping thread is woken to.
+  void Backstop() {
+    if (setCount == 1 || sweepers.load() != 0 || !AnyUnwatched()) return;
+    for (int k = 0; k < setCount; k++) {
+      if (sets[k].waiters.load() > 0) {
+        Nudge(sets[k]);
+        return;
+      }
+    }
+  }
+
   // Moves the completions of the calling worker's own queue to the shared
-  // one and wakes a sleeping thread for them.
-  void Spill(WorkerQueue& w) {
-    if (w.q.empty()) return;
+  // one; true when there were any (someone must be woken for them).
+  bool Move(WorkerQueue& w) {
+    if (w.q.empty()) return false;
     {
       std::lock_guard<std::mutex> g(cqMu);
       for (const PortCompletion& c : w.q) cq.push_back(c);
       queued.store(cq.size());
     }
     w.q.clear();
-    Wake();
+    return true;
+  }
+
+  // The same, and wakes a sleeping thread for them.
+  void Spill(WorkerQueue& w) {
+    if (Move(w)) Wake();
   }
 
   // Takes the calling worker's oldest own completion, else the shared
-  // queue's; the surplus goes on to a sleeping thread.
-  bool Take(PortCompletion* out) {
+  // queue's. *surplus: completions are left for a sleeping thread; the
+  // caller wakes one once it no longer counts as a waiter itself (else the
+  // wake-up could go to its own set and be lost).
+  bool Take(PortCompletion* out, bool* surplus) {
     WorkerQueue& w = tl_worker;
+    *surplus = false;
     if (w.port == id && !w.q.empty()) {
       *out = w.q.front();
       w.q.pop_front();
-      Spill(w);
+      *surplus = Move(w);
       return true;
     }
     // A completion queued after this look finds the caller counted among
@@ -295,7 +326,7 @@ struct CompletionPort::Impl {
       more = !cq.empty();
       queued.store(cq.size());
     }
-    if (more) Wake();
+    *surplus = more;
     return true;
   }
 
@@ -729,16 +760,26 @@ int CompletionPort::Wait(PortCompletion* out, int timeout_ms) {
           deadline - std::chrono::steady_clock::now());
       wait_ms = int(std::max<int64_t>(0, left.count()));
     }
-    bool sweep = p->setCount > 1 && (wait_ms < 0 || wait_ms > kSweepMs);
-    if (sweep) wait_ms = kSweepMs;
     home.waiters.fetch_add(1);
-    bool got = p->Take(out);
+    bool surplus;
+    bool got = p->Take(out, &surplus);
+    bool sweep = !got && p->setCount > 1 && (wait_ms < 0 || wait_ms > kSweepMs) &&
+                 p->AnyUnwatched();
+    if (sweep) {
+      wait_ms = kSweepMs;
+      p->sweepers.fetch_add(1);
+    }
     int n = got ? 0 : epoll_wait(home.epfd, events, kEventBatch, wait_ms);
     int e = errno;
     home.waiters.fetch_sub(1);
+    if (sweep) p->sweepers.fetch_sub(1);
     if (got) {
+      // A wake-up that counted on this thread while it was leaving went to
+      // its set, maybe to nobody: completions still queued get another.
+      if (surplus || p->queued.load() != 0) p->Wake();
       // An empty completion ends the worker: its later posts must wake others.
       w.port = out->op ? p->id : 0;
+      if (out->op) p->Backstop();
       return 0;
     }
     if (n < 0 && e != EINTR) {
@@ -748,6 +789,10 @@ int CompletionPort::Wait(PortCompletion* out, int timeout_ms) {
     if (n > 0) {
       w.port = p->id;   // what these events complete is ours first
       p->DriveReady(home, events, n);
+      if (!w.q.empty()) {
+        if (p->queued.load() != 0) p->Wake();   // as above
+        p->Backstop();
+      }
       continue;
     }
     if (n == 0 && sweep) {

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -426,5 +428,57 @@ TEST(PortSets, ASocketOfAnotherSetIsServedWhenItsThreadsAreBusy) {
   EXPECT_EQ(2u, c.bytes);
   EXPECT_EQ(ETIMEDOUT, port.Wait(&c, 300));
   close(client);
+  port.Close();
+}
+
+// Every set has a thread, so they sleep without a time-out; when the one
+// thread of a set goes off to block, the other set's thread is woken to look
+// at that set too.
+TEST(PortSets, WhenASetsOnlyThreadIsAwayAnotherLooksAtIt) {
+  CompletionPort port;
+  ASSERT_EQ(0, port.Open(2));
+  SocketHandle listener;
+  uint16_t tcp = 0;
+  ASSERT_EQ(0, port.Listen("127.0.0.1", 0, 16, &listener, &tcp));
+  // Connections by slot: the first and the third are in the second set.
+  SocketHandle conns[3];
+  int clients[3];
+  for (int i = 0; i < 3; i++) {
+    PortOp aop;
+    ASSERT_EQ(0, port.PostAccept(listener, &aop));
+    clients[i] = ConnectTo(tcp);
+    PortCompletion c;
+    ASSERT_EQ(0, port.Wait(&c, 5000));
+    ASSERT_EQ(&aop, c.op);
+    conns[i] = aop.accepted;
+  }
+  char buf[2][8];
+  PortOp rops[2];
+  ASSERT_EQ(0, port.PostRecv(conns[0], &rops[0], buf[0], sizeof buf[0]));
+  ASSERT_EQ(0, port.PostRecv(conns[2], &rops[1], buf[1], sizeof buf[1]));
+
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> second;
+  auto worker = [&] {
+    PortCompletion c;
+    while (port.Wait(&c) == 0 && c.op) {
+      if (c.op == &rops[0]) released.wait();   // away, as in a handler
+      if (c.op == &rops[1]) second.set_value();
+    }
+  };
+  std::thread a(worker), b(worker);   // one thread a set
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(1, write(clients[0], "a", 1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_EQ(1, write(clients[2], "b", 1));
+  EXPECT_EQ(std::future_status::ready,
+            second.get_future().wait_for(std::chrono::seconds(3)));
+  release.set_value();
+  port.PostCompletion(0, 0, nullptr);
+  port.PostCompletion(0, 0, nullptr);
+  a.join();
+  b.join();
+  for (int fd : clients) close(fd);
   port.Close();
 }
