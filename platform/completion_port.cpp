@@ -10,14 +10,16 @@
 // alone, a thread that goes to sleep while some set has nobody looks at the
 // other sets after kSweepMs; when the last thread leaves a set and nobody
 // does that, a sleeping thread is woken to. With every set watched, threads
-// sleep without a time-out, so an idle port wakes nobody. A thread that took a completion is a worker until its
-// next Wait(): the completions it makes (by that I/O, or by its posts that
-// finish at once) go to its own queue, without lock or wake-up, and its next
-// Wait() takes the first of them; the surplus moves to the port's shared
-// queue and one sleeping thread is woken for it (HandOff() does the same
-// before a worker blocks). Everyone else's completions (the listen thread's,
-// Stop's) go to the shared queue and wake a sleeping worker through the
-// wake-up descriptor.
+// sleep without a time-out, so an idle port wakes nobody.
+//
+// A thread that took a completion is a worker until its next Wait(): the
+// completions it makes (by that I/O, or by its posts that finish at once) go
+// to its own queue, without lock or wake-up, and its next Wait() takes the
+// first of them; the surplus moves to the port's shared queue and one
+// sleeping thread is woken for it (HandOff() does the same before a worker
+// blocks). Everyone else's completions (the listen thread's, Stop's) go to the
+// shared queue and wake a sleeping worker through its set's wake-up
+// descriptor.
 //
 // Every socket slot keeps three FIFO queues of pending operations (receives,
 // sends, accepts). The I/O is tried when an operation is posted and again on
