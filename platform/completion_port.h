@@ -78,9 +78,10 @@ class CompletionPort {
   CompletionPort& operator=(const CompletionPort&) = delete;
 
   // sets: how many epoll sets the sockets are spread over (1 to 8). Threads
-  // waiting on one set contend for it in the kernel; with more sets than
-  // waiting threads, the threads look at the sets in turn (a millisecond
-  // each) instead of sleeping. About one set for two waiting threads.
+  // waiting on one set contend for it in the kernel. Each thread waits on a
+  // set of its own, given in turn at its first Wait(); while some set has
+  // nobody, waiting threads also look at the others every 200 ms. About one
+  // set for two waiting threads.
   int Open(int sets = 1);
   // Closes every socket (pending operations are dropped without completion:
   // nobody waits any more). No thread may be in Wait() or about to call it.
