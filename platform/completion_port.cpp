@@ -233,11 +233,6 @@ struct CompletionPort::Impl {
     return 0;
   }
 
-  static void Nudge(WaitSet& set) {
-    uint64_t one = 1;
-    (void)!write(set.wakefd, &one, sizeof one);
-  }
-
   // Wakes one sleeping thread, if any. A thread counts itself a waiter
   // before its last look at the queue, so a completion queued after that
   // look always finds it counted.
@@ -246,7 +241,8 @@ struct CompletionPort::Impl {
     for (int i = 0; i < setCount; i++) {
       WaitSet& set = sets[(start + i) % unsigned(setCount)];
       if (set.waiters.load() > 0) {
-        Nudge(set);
+        uint64_t one = 1;
+        (void)!write(set.wakefd, &one, sizeof one);
         return;
       }
     }
@@ -274,15 +270,10 @@ struct CompletionPort::Impl {
   }
 
   // Called by a thread off to work: when that leaves a set with nobody and
-  // nobody will look at the other sets, one sleeping thread is woken to.
+  // nobody will look at the other sets, one sleeping thread is woken (and,
+  // waking to an unwatched set, becomes a thread that looks).
   void Backstop() {
-    if (setCount == 1 || sweepers.load() != 0 || !AnyUnwatched()) return;
-    for (int k = 0; k < setCount; k++) {
-      if (sets[k].waiters.load() > 0) {
-        Nudge(sets[k]);
-        return;
-      }
-    }
+    if (setCount > 1 && sweepers.load() == 0 && AnyUnwatched()) Wake();
   }
 
   // Moves the completions of the calling worker's own queue to the shared

@@ -143,21 +143,16 @@ CFpdy_zzs::CFpdy_zzs()
 
 int CFpdy_zzs::ParseRequest(const QString &request)
 {
-    const int opened = OpenRequestBody(xml, request);
-    if (opened != 0)
-        return opened == kBodyEmpty ? 0 : opened;
-    ReadText(xml, "fplxdm", fplxdm);
-    ReadText(xml, "dyfs", dyfs);
-
-    if (xml.FindElement(QStringLiteral("kpxx"), true) && xml.IntoElement()) {
-        ReadFields(xml, *this, kInvoiceFields);
-        // Goods lines: every "group" child of kpxx/fyxm.
-        ReadGroups(xml, "fyxm", kLineFields, rows);
-        ReadFields(xml, *this, kTotalFields);
-        xml.OutOfElement();
-    }
-    CloseRequestBody(xml);
-    return 0;
+    return ReadRequestBody(xml, request, [this] {
+        ReadText(xml, "fplxdm", fplxdm);
+        ReadText(xml, "dyfs", dyfs);
+        ReadInside(xml, "kpxx", [this] {
+            ReadFields(xml, *this, kInvoiceFields);
+            // Goods lines: every "group" child of kpxx/fyxm.
+            ReadGroups(xml, "fyxm", kLineFields, rows);
+            ReadFields(xml, *this, kTotalFields);
+        });
+    });
 }
 
 void CFpdy_zzs::PrepareFields()

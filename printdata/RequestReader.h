@@ -37,22 +37,41 @@ void ReadFields(CXmlHelper &xml, Owner &owner, const TextField<Owner> (&fields)[
         ReadText(xml, f.name, owner.*(f.member));
 }
 
+// Runs read() with the cursor inside business/body and leaves body and
+// business again: 0, also for a body without child nodes (nothing to read),
+// else OpenRequestBody's code.
+template <class Read>
+int ReadRequestBody(CXmlHelper &xml, const QString &request, Read read)
+{
+    const int opened = OpenRequestBody(xml, request);
+    if (opened != 0)
+        return opened == kBodyEmpty ? 0 : opened;
+    read();
+    CloseRequestBody(xml);
+    return 0;
+}
+
+// Runs read() with the cursor inside the element `name` of the current level,
+// when there is one with child nodes, and comes back out.
+template <class Read>
+void ReadInside(CXmlHelper &xml, const char *name, Read read)
+{
+    if (xml.FindElement(QString::fromLatin1(name), true) && xml.IntoElement()) {
+        read();
+        xml.OutOfElement();
+    }
+}
+
 // The request of a form without goods lines: body/dyfs, then the fields of
 // body/kpxx; codes as OpenRequestBody, an empty body being read as well.
 template <class Owner, std::size_t N>
 int ReadFormRequest(CXmlHelper &xml, const QString &request, QString &dyfs, Owner &owner,
                     const TextField<Owner> (&kpxx)[N])
 {
-    const int opened = OpenRequestBody(xml, request);
-    if (opened != 0)
-        return opened == kBodyEmpty ? 0 : opened;
-    ReadText(xml, "dyfs", dyfs);
-    if (xml.FindElement(QStringLiteral("kpxx"), true) && xml.IntoElement()) {
-        ReadFields(xml, owner, kpxx);
-        xml.OutOfElement();
-    }
-    CloseRequestBody(xml);
-    return 0;
+    return ReadRequestBody(xml, request, [&] {
+        ReadText(xml, "dyfs", dyfs);
+        ReadInside(xml, "kpxx", [&] { ReadFields(xml, owner, kpxx); });
+    });
 }
 
 // Calls read(i) for every child element named `name` of the element

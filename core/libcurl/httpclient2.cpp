@@ -37,19 +37,68 @@ curl_socket_t OpenCloexecSocket(void*, curlsocktype, curl_sockaddr* address) {
   return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
+// The peer verified against the program's root (root_path, which must
+// outlive the transfer): alone, for our own programs' certificates (reading
+// the system's store as well costs tens of milliseconds a call), or added to
+// the system's store.
+void VerifyPeer(CURL* h, const std::string* root_path, bool programRootOnly) {
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (programRootOnly) {
+    curl_easy_setopt(h, CURLOPT_CAINFO, root_path->c_str());
+    curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+  } else {
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, AddProgramRoot);
+    curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, root_path);
+  }
+  curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, OpenCloexecSocket);
+}
+
 int PostTrusting(const std::string& url, const std::vector<std::string>& headers,
                  const std::string& body, std::string& reply, long connectMs, long totalMs,
-                 bool programRootOnly);
+                 bool programRootOnly) {
+  reply.clear();
+  std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
+  if (!curl) return CURLE_FAILED_INIT;
+
+  std::string payload(body.c_str());  // sent up to its first NUL
+  curl_slist* list = nullptr;
+  for (const std::string& line : headers) {
+    curl_slist* grown = curl_slist_append(list, line.c_str());
+    if (grown == nullptr) {
+      curl_slist_free_all(list);
+      return CURLE_OUT_OF_MEMORY;
+    }
+    list = grown;
+  }
+  std::unique_ptr<curl_slist, SlistFree> header_list(list);
+
+  char* escaped = curl_easy_escape(curl.get(), url.c_str(), static_cast<int>(url.size()));
+  if (escaped == nullptr) return CURLE_OUT_OF_MEMORY;
+  std::string target(escaped);
+  curl_free(escaped);
+  ReplaceAll(target, "%3A", ":");
+  ReplaceAll(target, "%2F", "/");
+
+  std::string root = ProgramRootPath();
+  CURL* h = curl.get();
+  VerifyPeer(h, &root, programRootOnly);
+  curl_easy_setopt(h, CURLOPT_URL, target.c_str());
+  curl_easy_setopt(h, CURLOPT_POST, 1L);
+  curl_easy_setopt(h, CURLOPT_POSTFIELDS, payload.c_str());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, header_list.get());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CurlWriteToString);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, totalMs);
+  return curl_easy_perform(h);
+}
 
 }  // namespace
 
-void UseVerifiedTls(CURL* h, const std::string* root_path) {
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, AddProgramRoot);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, root_path);
-  curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, OpenCloexecSocket);
-}
+void UseVerifiedTls(CURL* h, const std::string* root_path) { VerifyPeer(h, root_path, false); }
 
 std::string ProgramRootPath() { return plenwick::ProgramFolder() + "server/root.crt"; }
 
@@ -88,58 +137,3 @@ int HttpPostLocal(const std::string& url, const std::vector<std::string>& header
   return PostTrusting(url, headers, body, reply, connectMs, totalMs, true);
 }
 
-namespace {
-
-int PostTrusting(const std::string& url, const std::vector<std::string>& headers,
-                 const std::string& body, std::string& reply, long connectMs, long totalMs,
-                 bool programRootOnly) {
-  reply.clear();
-  std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
-  if (!curl) return CURLE_FAILED_INIT;
-
-  std::string payload(body.c_str());  // sent up to its first NUL
-  curl_slist* list = nullptr;
-  for (const std::string& line : headers) {
-    curl_slist* grown = curl_slist_append(list, line.c_str());
-    if (grown == nullptr) {
-      curl_slist_free_all(list);
-      return CURLE_OUT_OF_MEMORY;
-    }
-    list = grown;
-  }
-  std::unique_ptr<curl_slist, SlistFree> header_list(list);
-
-  char* escaped = curl_easy_escape(curl.get(), url.c_str(), static_cast<int>(url.size()));
-  if (escaped == nullptr) return CURLE_OUT_OF_MEMORY;
-  std::string target(escaped);
-  curl_free(escaped);
-  ReplaceAll(target, "%3A", ":");
-  ReplaceAll(target, "%2F", "/");
-
-  std::string root = ProgramRootPath();
-  CURL* h = curl.get();
-  if (programRootOnly) {
-    // Our own programs' certificates chain to our root alone; reading the
-    // system's store as well would cost tens of milliseconds a call.
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(h, CURLOPT_CAINFO, root.c_str());
-    curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
-    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, OpenCloexecSocket);
-  } else {
-    UseVerifiedTls(h, &root);
-  }
-  curl_easy_setopt(h, CURLOPT_URL, target.c_str());
-  curl_easy_setopt(h, CURLOPT_POST, 1L);
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, payload.c_str());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(payload.size()));
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, header_list.get());
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CurlWriteToString);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, totalMs);
-  return curl_easy_perform(h);
-}
-
-}  // namespace

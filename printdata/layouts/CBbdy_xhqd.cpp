@@ -243,21 +243,16 @@ CBbdy_xhqd::CBbdy_xhqd()
 
 int CBbdy_xhqd::ParseRequest(const QString &request)
 {
-    const int opened = OpenRequestBody(xml, request);
-    if (opened != 0)
-        return opened == kBodyEmpty ? 0 : opened;
-    ReadText(xml, "fplxdm", fplxdm);
-    ReadText(xml, "dyfs", dyfs);
-    ReadText(xml, "tdbz", tdbz);
-
-    if (xml.FindElement(QStringLiteral("kpxx"), true) && xml.IntoElement()) {
-        ReadFields(xml, *this, kHeaderFields);
-        // Goods lines, numbered by their place among qdxm's child nodes.
-        ReadGroups(xml, "qdxm", kLineFields, rows, &XhqdRow::index);
-        xml.OutOfElement();
-    }
-    CloseRequestBody(xml);
-    return 0;
+    return ReadRequestBody(xml, request, [this] {
+        ReadText(xml, "fplxdm", fplxdm);
+        ReadText(xml, "dyfs", dyfs);
+        ReadText(xml, "tdbz", tdbz);
+        ReadInside(xml, "kpxx", [this] {
+            ReadFields(xml, *this, kHeaderFields);
+            // Goods lines, numbered by their place among qdxm's child nodes.
+            ReadGroups(xml, "qdxm", kLineFields, rows, &XhqdRow::index);
+        });
+    });
 }
 
 void CBbdy_xhqd::PrepareHeader()

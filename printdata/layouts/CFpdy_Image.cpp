@@ -16,19 +16,18 @@ const TextField<CFpdy_Image> kFields[] = {
 
 int CFpdy_Image::ParseRequest(const QString &request)
 {
-    const int opened = OpenRequestBody(xml, request);
-    if (opened != 0)
-        return opened == kBodyEmpty ? 0 : opened;
-    if (xml.FindElement(QStringLiteral("kpxx"), true) && xml.IntoElement()) {
-        ReadFields(xml, *this, kFields);
-        ForEachChild(xml, "pages", "page", [this](int) {
-            bool ok = false;
-            const int pn = xml.GetAttribute(QStringLiteral("pn")).toInt(&ok, 10);
-            pages.push_back({xml.GetText(), ok ? pn : 0});
+    const int rc = ReadRequestBody(xml, request, [this] {
+        ReadInside(xml, "kpxx", [this] {
+            ReadFields(xml, *this, kFields);
+            ForEachChild(xml, "pages", "page", [this](int) {
+                bool ok = false;
+                const int pn = xml.GetAttribute(QStringLiteral("pn")).toInt(&ok, 10);
+                pages.push_back({xml.GetText(), ok ? pn : 0});
+            });
         });
-        xml.OutOfElement();
-    }
-    CloseRequestBody(xml);
+    });
+    if (rc != 0)
+        return rc;
 
     // std::list::sort is a stable merge sort: equal numbers keep their order.
     pages.sort([](const ImagePage &a, const ImagePage &b) { return a.pn < b.pn; });

@@ -40,19 +40,15 @@ void AppendTextElement(QDomDocument &doc, QDomElement &parent, const QString &na
 
 int CFpdy_xp::ParseRequest(const QString &request)
 {
-    const int opened = OpenRequestBody(xml, request);
-    if (opened != 0)
-        return opened == kBodyEmpty ? 0 : opened;
-    ReadText(xml, "dyfs", dyfs);
-    ReadText(xml, "pybs", pybs);
-    if (xml.FindElement(QStringLiteral("xpxx"), true) && xml.IntoElement()) {
-        for (const FieldRef &f : kFields)
-            ReadText(xml, f.request, this->*(f.member));
-        ForEachChild(xml, "xms", "xm", [this](int) { items.append(xml.GetText()); });
-        xml.OutOfElement();
-    }
-    CloseRequestBody(xml);
-    return 0;
+    return ReadRequestBody(xml, request, [this] {
+        ReadText(xml, "dyfs", dyfs);
+        ReadText(xml, "pybs", pybs);
+        ReadInside(xml, "xpxx", [this] {
+            for (const FieldRef &f : kFields)
+                ReadText(xml, f.request, this->*(f.member));
+            ForEachChild(xml, "xms", "xm", [this](int) { items.append(xml.GetText()); });
+        });
+    });
 }
 
 QString CFpdy_xp::BuildHdxml() const
