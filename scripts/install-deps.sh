@@ -15,6 +15,7 @@ PACKAGES=(
   poppler-utils zbar-tools xvfb xauth
   procps iproute2 python3 chromium libnss3-tools p7zip-full
   clang libclang-rt-14-dev
+  systemd dbus polkitd libpam-systemd
 )
 
 missing=()
