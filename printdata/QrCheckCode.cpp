@@ -1,6 +1,78 @@
 #include "printdata/QrCheckCode.h"
 
 #include <QByteArray>
+#include <QVector>
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace {
+
+// glibc's CP936 is Windows code page 936: GBK plus the euro sign at 0x80.
+const char kAnsiCodePage[] = "CP936";
+const char kUnmappable = '?';
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+const char kUcs4[] = "UTF-32LE";
+#else
+const char kUcs4[] = "UTF-32BE";
+#endif
+
+class Converter {
+public:
+    Converter() : m_cd(iconv_open(kAnsiCodePage, kUcs4)) {}
+    ~Converter()
+    {
+        if (ok())
+            iconv_close(m_cd);
+    }
+    Converter(const Converter &) = delete;
+    Converter &operator=(const Converter &) = delete;
+    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return m_cd; }
+
+private:
+    iconv_t m_cd;
+};
+
+// The text in code page 936. A character the code page lacks becomes one "?",
+// the default character the Windows conversion writes; iconv's own
+// transliteration would write other bytes. Without the converter only ASCII
+// keeps its bytes.
+QByteArray AnsiBytes(const QString &text)
+{
+    // Invalid UTF-16 (a lone surrogate) arrives here as U+FFFD, which is
+    // unmappable as well.
+    QVector<uint> ucs = text.toUcs4();
+    QByteArray out;
+    Converter converter;
+    if (!converter.ok()) {
+        for (uint c : ucs)
+            out.append(c < 0x80 ? static_cast<char>(c) : kUnmappable);
+        return out;
+    }
+    // At most two bytes a character in code page 936.
+    out.resize(ucs.size() * 2);
+    char *in = reinterpret_cast<char *>(ucs.data());
+    size_t inLeft = static_cast<size_t>(ucs.size()) * sizeof(uint);
+    char *to = out.data();
+    size_t toLeft = static_cast<size_t>(out.size());
+    while (inLeft > 0 &&
+           iconv(converter.get(), &in, &inLeft, &to, &toLeft) == static_cast<size_t>(-1)) {
+        // Whole UTF-32 units into room for two bytes each: the only failure
+        // is a character without a mapping.
+        if (errno != EILSEQ)
+            break;
+        *to++ = kUnmappable;
+        --toLeft;
+        in += sizeof(uint);
+        inLeft -= sizeof(uint);
+    }
+    out.resize(static_cast<int>(to - out.data()));
+    return out;
+}
+
+} // namespace
 
 void Crc16Step(unsigned char byte, uint16_t &crc)
 {
@@ -36,7 +108,7 @@ void Crc16Hex(int n, const unsigned char *bytes, char out[5])
 
 void AppendCrcField(QString &text)
 {
-    QByteArray bytes = text.toUtf8();
+    QByteArray bytes = AnsiBytes(text);
     bytes.append(',');
     char digits[5];
     Crc16Hex(bytes.size(), reinterpret_cast<const unsigned char *>(bytes.constData()), digits);

@@ -1,9 +1,11 @@
 // Check code of the QR texts on the invoice forms.
 //
 // Contract: AppendQrCheckCode(text) appends ",", the CRC-16/UMTS (polynomial
-// 0x8005, initial 0, not reflected, no final XOR) of the text's UTF-8 bytes
-// together with that comma as four upper-case hex digits, and a final ",".
-// "abc" becomes "abc,5957,"; "" becomes ",80EB,". Always returns 0.
+// 0x8005, initial 0, not reflected, no final XOR) of the text's bytes in code
+// page 936 (GBK, as the verifiers compute it) together with that comma as four
+// upper-case hex digits, and a final ",". A character code page 936 lacks
+// counts as one "?". Only the CRC's input is encoded; the text itself stays
+// as it is. "abc" becomes "abc,5957,"; "" becomes ",80EB,". Always returns 0.
 #ifndef PLENWICK_PRINTDATA_QRCHECKCODE_H
 #define PLENWICK_PRINTDATA_QRCHECKCODE_H
 

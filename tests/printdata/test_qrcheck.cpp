@@ -44,12 +44,22 @@ TEST(QrCheckCode, CoversTheTextAndTheFirstComma)
     EXPECT_EQ(Checked(QString()), QStringLiteral(",80EB,"));
 }
 
-TEST(QrCheckCode, HashesTheUtf8BytesOfChineseText)
+// The verifiers hash the text in code page 936; the QR content keeps the
+// text as it is. The expected codes were computed apart from this code, with
+// another GBK encoder and CRC.
+TEST(QrCheckCode, HashesTheCodePage936BytesOfTheText)
 {
-    const QString text = QStringLiteral("01,03,中文,");
-    QByteArray bytes = text.toUtf8() + ',';
-    char hex[5];
-    Crc16Hex(bytes.size(), reinterpret_cast<const unsigned char *>(bytes.constData()), hex);
-    EXPECT_EQ(Checked(text), text + QLatin1Char(',') + QLatin1String(hex) + QLatin1Char(','));
-    EXPECT_EQ(QString::fromLatin1(hex), QString::fromLatin1(hex).toUpper());
+    const struct {
+        QString text;
+        const char *code;
+    } cases[] = {
+        {QStringLiteral("01,15,Ostrevale查验平台：12"), "EB86"},
+        // Outside code page 936: one "?" (0x3F) for the whole character.
+        {QStringLiteral("查\U0001F600验"), "AAB9"},
+        // Windows' code page 936 has the euro sign at 0x80.
+        {QStringLiteral("\u20AC12"), "AF00"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Checked(c.text), c.text + QLatin1Char(',') + QLatin1String(c.code) + QLatin1Char(','))
+            << c.text.toStdString();
 }
