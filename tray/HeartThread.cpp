@@ -21,13 +21,26 @@ std::string MakeHeartPost(uint16_t port) {
   return body;
 }
 
-int HeartRound(uint16_t port, const HeartPostFn& post, WatchdogSystem& sys) {
+int HeartRound(uint16_t port, const HeartPostFn& post, WatchdogSystem& sys, HeartState& state) {
   std::string body = MakeHeartPost(port);
   std::string reply;
-  int rc = post(kHeartUrl, {"Content-Type: text/plain"}, body, reply, 3);
+  long status = 0;
+  int rc = post(kHeartUrl, {"Content-Type: text/plain"}, body, reply, 3, status);
   if (rc != 0) {
     WriteLog("端口上报异常：%d", "CCoreServer::heartthread", 1181, rc);
+    state = kHeartFailed;
     RestartPrintService(sys);
+  } else if (status != 200) {
+    // The service runs and answers: the watchdog would only restart it into
+    // the same refusal, and every job meanwhile fails. Said once, not every 5 s.
+    if (state != kHeartRefused)
+      WriteLog("心跳被服务拒绝：HTTP %ld，应答：%s", "CCoreServer::heartthread", 1186, status,
+               LogBodyText(reply).c_str());
+    state = kHeartRefused;
+  } else {
+    if (state == kHeartRefused || state == kHeartFailed)
+      WriteLog("心跳重新被服务接受", "CCoreServer::heartthread", 1191);
+    state = kHeartAccepted;
   }
   return rc;
 }
@@ -66,13 +79,13 @@ void HeartThread::Stop() {
 // The first heart goes out at once: a tray that was just (re)started gets
 // jobs without waiting a whole period.
 void HeartThread::Main() {
-  HeartRound(m_port(), m_post, m_sys);
+  HeartRound(m_port(), m_post, m_sys, m_state);
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(m_lock);
       if (m_cond.wait_for(lock, std::chrono::milliseconds(m_intervalMs), [this] { return m_stop; }))
         return;
     }
-    HeartRound(m_port(), m_post, m_sys);
+    HeartRound(m_port(), m_post, m_sys, m_state);
   }
 }

@@ -77,8 +77,8 @@ int TrayMain(int argc, char** argv) {
   CTrayServer* server = new CTrayServer(
       printThread, watchdog,
       [](const std::string& url, const std::vector<std::string>& headers,
-         const std::string& body, std::string& reply, long seconds) {
-        return HttpPostLocal(url, headers, body, reply, seconds * 1000, seconds * 1000);
+         const std::string& body, std::string& reply, long seconds, long& status) {
+        return HttpPostLocal(url, headers, body, reply, seconds * 1000, seconds * 1000, &status);
       });
   server->Run();
 

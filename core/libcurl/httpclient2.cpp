@@ -56,8 +56,9 @@ void VerifyPeer(CURL* h, const std::string* root_path, bool programRootOnly) {
 
 int PostTrusting(const std::string& url, const std::vector<std::string>& headers,
                  const std::string& body, std::string& reply, long connectMs, long totalMs,
-                 bool programRootOnly) {
+                 bool programRootOnly, long* status) {
   reply.clear();
+  if (status != nullptr) *status = 0;
   std::unique_ptr<CURL, EasyFree> curl(curl_easy_init());
   if (!curl) return CURLE_FAILED_INIT;
 
@@ -93,7 +94,9 @@ int PostTrusting(const std::string& url, const std::vector<std::string>& headers
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
   curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, totalMs);
-  return curl_easy_perform(h);
+  CURLcode rc = curl_easy_perform(h);
+  if (status != nullptr) curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, status);
+  return rc;
 }
 
 }  // namespace
@@ -129,11 +132,12 @@ int HttpPost(const std::string& url, const std::vector<std::string>& headers,
 
 int HttpPostWithin(const std::string& url, const std::vector<std::string>& headers,
                    const std::string& body, std::string& reply, long connectMs, long totalMs) {
-  return PostTrusting(url, headers, body, reply, connectMs, totalMs, false);
+  return PostTrusting(url, headers, body, reply, connectMs, totalMs, false, nullptr);
 }
 
 int HttpPostLocal(const std::string& url, const std::vector<std::string>& headers,
-                  const std::string& body, std::string& reply, long connectMs, long totalMs) {
-  return PostTrusting(url, headers, body, reply, connectMs, totalMs, true);
+                  const std::string& body, std::string& reply, long connectMs, long totalMs,
+                  long* status) {
+  return PostTrusting(url, headers, body, reply, connectMs, totalMs, true, status);
 }
 

@@ -46,9 +46,11 @@ int HttpPostWithin(const std::string& url, const std::vector<std::string>& heade
                    const std::string& body, std::string& reply, long connectMs, long totalMs);
 
 /* HttpPostWithin for a peer that is one of our programs on this machine: its
- * chain must lead to the program's own root; the system's store is not read. */
+ * chain must lead to the program's own root; the system's store is not read.
+ * status, when given, receives the reply's HTTP status (0 when none came). */
 int HttpPostLocal(const std::string& url, const std::vector<std::string>& headers,
-                  const std::string& body, std::string& reply, long connectMs, long totalMs);
+                  const std::string& body, std::string& reply, long connectMs, long totalMs,
+                  long* status = nullptr);
 
 /* libcurl write callback: appends size * count bytes to the std::string given
  * as write data; an error (-1) when either pointer is null or the text would

@@ -200,18 +200,21 @@ TEST(Heart, PostCarriesThePortAndFailureRunsTheWatchdog) {
   std::vector<std::string> posted;
   int result = 0;
   HeartPostFn post = [&](const std::string& url, const std::vector<std::string>& headers,
-                         const std::string& body, std::string& reply, long seconds) {
+                         const std::string& body, std::string& reply, long seconds,
+                         long& status) {
     posted.push_back(url + "|" + headers.at(0) + "|" + std::to_string(seconds));
     EXPECT_EQ(body, MakeHeartPost(49154));
     reply = body;
+    status = 200;
     return result;
   };
   LogCapture log;
-  EXPECT_EQ(HeartRound(49154, post, sys), 0);
+  HeartState state = kHeartUnknown;
+  EXPECT_EQ(HeartRound(49154, post, sys, state), 0);
   EXPECT_TRUE(sys.calls.empty());
 
   result = 7;  // connection refused
-  EXPECT_EQ(HeartRound(49154, post, sys), 7);
+  EXPECT_EQ(HeartRound(49154, post, sys, state), 7);
   EXPECT_NE(log.Text().find("CCoreServer::heartthread():1181#####端口上报异常：7"),
             std::string::npos);
   EXPECT_EQ(sys.calls, (Calls{"alive?", "installed?", "install /opt/p/Kelvorn",
@@ -225,8 +228,9 @@ TEST(Heart, ThreadPostsEachIntervalAndStopsAtOnce) {
   FakeSystem sys;
   std::atomic<int> posts{0};
   HeartPostFn post = [&](const std::string&, const std::vector<std::string>&,
-                         const std::string&, std::string&, long) {
+                         const std::string&, std::string&, long, long& status) {
     ++posts;
+    status = 200;
     return 0;
   };
   HeartThread heart([] { return uint16_t(50000); }, post, sys, 20);
