@@ -2,14 +2,20 @@
 
 #include <cjson/cJSON.h>
 #include <curl/curl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "core/Log.h"
@@ -19,6 +25,7 @@
 #include "platform/processes.h"
 #include "service/BusHelper.h"
 #include "service/RemoteService.h"
+#include "service/Unrar.h"
 #include "service/Unzip.h"
 
 const char kUpdateBusy[] = "正在升级，请稍后再试";
@@ -30,7 +37,9 @@ const char kDownloadLabel[] = "CBusUpdate::DownloadPackage";
 const char kInfoPath[] = "/kpfw/kjxx/v1/info";
 const char kCheckPrefix[] = "KWRM_";
 const char kBadReply[] = "服务端返回的版本信息数据格式不合法";
-const char kSevenZip[] = "/usr/bin/7z";
+const char kFolderPrefix[] = "plenwick-update-";
+// In a package's folder while its installer runs: "<pid> <start time>".
+const char kInstallerMark[] = ".installer";
 
 constexpr long kRemotePostSeconds = 20;
 constexpr curl_off_t kDownloadMax = 256 << 20;
@@ -38,7 +47,6 @@ constexpr long kConnectSeconds = 20;
 constexpr long kLowSpeedBytes = 1024;  // slower than this ...
 constexpr long kLowSpeedSeconds = 60;  // ... for this long ends the download
 constexpr long kDownloadMaxSeconds = 3600;
-constexpr int kRarMaxMs = 10 * 60 * 1000;
 
 // One update at a time: two would install over each other.
 std::mutex g_updateLock;
@@ -50,28 +58,86 @@ struct JsonFree {
   void operator()(cJSON* json) const { cJSON_Delete(json); }
 };
 
-// A fresh private folder under the temporary folder, removed with all it
-// holds when the update ends.
+void RemoveFolder(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+}
+
+// Whether the installer recorded in folder still runs; its start time tells
+// it from a later process with the same pid.
+bool InstallerRuns(const std::string& folder) {
+  std::ifstream mark(folder + "/" + kInstallerMark);
+  long pid = 0;
+  unsigned long long start = 0;
+  return mark >> pid >> start && start != 0 && plenwick::ProcessStartTime(pid_t(pid)) == start;
+}
+
+// Removes what earlier updates left: the folders of failed installs and of
+// installers that ended while no service was there to see it. Only folders
+// of our own user count: anyone may make look-alikes in a shared /tmp.
+void RemoveEarlierFolders(const std::string& temp) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string path = it->path().string();
+    if (it->path().filename().string().rfind(kFolderPrefix, 0) != 0) continue;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) continue;
+    if (!InstallerRuns(path)) RemoveFolder(path);
+  }
+}
+
+// A fresh private folder under the temporary folder, made once the folders
+// of earlier updates are gone; removed with all it holds when the update
+// ends, unless kept for its installer or after a failed install.
 class DownloadFolder {
  public:
   DownloadFolder() {
     std::error_code ec;
     std::string temp = std::filesystem::temp_directory_path(ec).string();
     if (ec) temp = "/tmp";
-    std::string pattern = temp + "/plenwick-update-XXXXXX";
+    RemoveEarlierFolders(temp);
+    std::string pattern = temp + "/" + kFolderPrefix + "XXXXXX";
     if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
   }
   ~DownloadFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    if (!path_.empty() && !keep_) RemoveFolder(path_);
   }
   DownloadFolder(const DownloadFolder&) = delete;
   DownloadFolder& operator=(const DownloadFolder&) = delete;
   const std::string& path() const { return path_; }
+  void Keep() { keep_ = true; }
 
  private:
   std::string path_;
+  bool keep_ = false;
 };
+
+// Removes folder once the installer pid has ended, seen from a thread of its
+// own so the request does not wait for it. An installer that cannot be
+// watched keeps its folder until the next update finds it ended.
+void RemoveWhenEnded(pid_t pid, const std::string& folder) {
+  // glibc 2.36 declares pidfd_open without C linkage for C++.
+  int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  unsigned long long start = plenwick::ProcessStartTime(pid);
+  if (start == 0) {  // ended already
+    if (fd >= 0) close(fd);
+    RemoveFolder(folder);
+    return;
+  }
+  std::ofstream(folder + "/" + kInstallerMark) << pid << ' ' << start << '\n';
+  if (fd < 0) return;
+  try {
+    std::thread([fd, folder] {
+      pollfd ended{fd, POLLIN, 0};
+      while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
+      }
+      close(fd);
+      RemoveFolder(folder);
+    }).detach();
+  } catch (const std::system_error&) {
+    close(fd);
+  }
+}
 
 int StopOverLimit(void*, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
   return now > kDownloadMax ? 1 : 0;
@@ -242,40 +308,36 @@ bool CBusUpdate::DownloadPackage(const std::string& address, const std::string& 
   return true;
 }
 
-void CBusUpdate::Install(const std::string& localPath, std::string& message) {
+bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid_t* installer) {
   const std::string folder = ProgramFolderPath();
-  char text[260];
   switch (m_packageKind) {
     case kPackageExe: {
       int rc = chmod(localPath.c_str(), 0700) == 0 ? 0 : errno;
-      if (rc == 0) rc = plenwick::ProcessSpawnDetached(localPath, {}, nullptr);
+      if (rc == 0) rc = plenwick::ProcessSpawnDetached(localPath, {}, installer);
       if (rc != 0) {
         WriteLog("安装包运行失败：%d", kLabel, __LINE__, rc);
+        char text[260];
         std::snprintf(text, sizeof text, "安装包运行失败：%d", rc);
         message = text;
+        return false;
       }
-      break;
+      return true;
     }
     case kPackageZip:
-      if (!UnzipToFolder(localPath, folder, message))
-        WriteLog("ZIP文件解压缩失败：%s", kLabel, __LINE__, message.c_str());
-      break;
+      if (UnzipToFolder(localPath, folder, message)) return true;
+      WriteLog("ZIP文件解压缩失败：%s", kLabel, __LINE__, message.c_str());
+      return false;
     case kPackageRar: {
-      std::vector<std::string> args = {"x", localPath, "-o" + folder, "-aoa"};
-      std::string command = std::string(kSevenZip);
-      for (const std::string& a : args) command += " " + a;
+      // Unpacked here, with the arguments an outside unpacker would get.
+      std::string command = "libarchive x " + localPath + " -o" + folder + " -aoa";
       WriteLog("CMD: %s", kLabel, __LINE__, command.c_str());
-      int exitCode = 0;
-      int rc = plenwick::ProcessRun(kSevenZip, args, kRarMaxMs, nullptr, &exitCode);
-      if (rc == 0) rc = exitCode;
-      if (rc != 0) {
-        WriteLog("RAR文件解压失败：%d", kLabel, __LINE__, rc);
-        std::snprintf(text, sizeof text, "RAR文件解压失败：%d", rc);
-        message = text;
-      }
-      break;
+      if (UnrarToFolder(localPath, folder, message)) return true;
+      message = kRarFailed + message;
+      WriteLog("%s", kLabel, __LINE__, message.c_str());
+      return false;
     }
   }
+  return false;
 }
 
 int CBusUpdate::BusParser() {
@@ -325,7 +387,16 @@ int CBusUpdate::BusParser() {
       if (stored) {
         // The reply tells how the stored package went, not an earlier address.
         message = reply;
-        Install(localPath, message);
+        pid_t installer = 0;
+        if (!Install(localPath, message, &installer)) {
+          // Left for a look; the next update removes it.
+          folder.Keep();
+          WriteLog("安装失败，安装包保留在：%s", kLabel, __LINE__, localPath.c_str());
+        } else if (installer > 0) {
+          // The installer reads its own file while it runs.
+          folder.Keep();
+          RemoveWhenEnded(installer, folder.path());
+        }
       }
     }
   }

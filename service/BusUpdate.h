@@ -1,11 +1,16 @@
 // GET /v1/print/update?url=<base64 of the remote base>&cookie=...: reports the
 // installed versions to <base>/kpfw/kjxx/v1/info, checks the signed answer,
 // downloads the package from the first working of its three addresses into a
-// private folder and installs it: an exe is started, a zip is unpacked into
-// the program folder, a rar is unpacked by 7z. The reply is the remote
-// answer, the unpacking's last text, or the text of the failure.
+// private folder and installs it: an exe is started, a zip or a rar is
+// unpacked into the program folder. The reply is the remote answer, the
+// unpacking's last text, or the text of the failure.
 // Only allowed hosts are used (UpdateHosts.h); one update runs at a time.
+// The package's folder goes once the install has ended: an exe's when the
+// started installer ends; a failed install leaves it, until the next update
+// removes what earlier ones left.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 
@@ -39,7 +44,9 @@ class CBusUpdate : public CBusBase {
   int PackageKind() const { return m_packageKind; }
 
  private:
-  void Install(const std::string& localPath, std::string& message);
+  // False when the install failed (logged, the text in message). A started
+  // installer's pid goes to *installer.
+  bool Install(const std::string& localPath, std::string& message, pid_t* installer);
 
   int m_packageKind = kPackageExe;
 };

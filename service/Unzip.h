@@ -1,20 +1,10 @@
-// Unpacks a zip package into the program folder.
-//
-// Every entry is checked before anything is written: no absolute names, no
-// ".." part, no backslash, no name of 260 bytes or more, no links, at most
-// kZipEntriesMax entries and kZipTotalMax bytes unpacked. Folders are the
-// entries with the directory attribute, a directory Unix mode (archives made
-// on Linux) or a final "/". Each file is written beside its target and renamed
-// into place, so a running program or a mapped library is replaced, never
-// overwritten; archives made on Linux keep their permission bits, others get
-// 0644. Missing parent folders are made.
+// Unpacks a zip package into the program folder with minizip, through the
+// checks and the write-beside-then-rename of Unpack.h. Archives made on Unix
+// keep their permission bits, others get 0644; entries with the directory
+// attribute or a directory Unix mode are folders.
 #pragma once
 
-#include <cstdint>
 #include <string>
-
-constexpr uint64_t kZipTotalMax = 512ull << 20;
-constexpr unsigned long kZipEntriesMax = 20000;
 
 // Texts left in message (the last one wins):
 extern const char kZipOpenFailed[];     // "打开zip文件失败!"

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <string>
@@ -18,10 +19,12 @@
 #include "platform/process_facts.h"
 #include "service/BusUpdate.h"
 #include "service/RemoteService.h"
+#include "service/Unrar.h"
 #include "service/Unzip.h"
 #include "service/UpdateHosts.h"
 #include "tests/service/support/test_remote.h"
 #include "tests/support/file_util.h"
+#include "tests/support/process_util.h"
 
 namespace {
 
@@ -191,6 +194,100 @@ TEST_F(InTempFolder, UnzipRefusesALongNameAndAMissingArchive) {
   EXPECT_FALSE(access((dir_ + "/a.txt").c_str(), F_OK) == 0);
   EXPECT_FALSE(UnzipToFolder(dir_ + "/missing.zip", dir_, message));
   EXPECT_EQ(message, kZipOpenFailed);
+}
+
+// Both package formats go through the same checks and writing.
+struct Format {
+  const char* extension;
+  bool (*make)(const std::string&, const std::vector<ZipItem>&);
+  bool (*unpack)(const std::string&, const std::string&, std::string&);
+  const char* unsafe;
+  const char* done;  // the message after success
+};
+const Format kFormats[] = {
+    {"zip", MakeZip, UnzipToFolder, kZipUnsafeEntry, kZipFileDone},
+    {"rar", MakeRar, UnrarToFolder, kRarUnsafeEntry, "untouched"},
+};
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+TEST_F(InTempFolder, ZipAndRarUnpackFilesFoldersAndModes) {
+  const std::string script = "#!/bin/sh\necho new\n", readme(300, 'r');
+  const std::vector<ZipItem> items = {{"tool", script, S_IFREG | 0755},
+                                      {"data/", "", S_IFDIR | 0755},
+                                      {"data/conf/readme.txt", readme, S_IFREG | 0640},
+                                      {"notes.txt", "dos", 0},
+                                      {"docs/", "", 0}};
+  const struct {
+    const char* path;
+    std::string data;
+    mode_t mode;
+  } files[] = {{"tool", script, S_IFREG | 0755},
+               {"data/conf/readme.txt", readme, S_IFREG | 0640},
+               {"notes.txt", "dos", S_IFREG | 0644}};
+  for (const Format& f : kFormats) {
+    const std::string out = dir_ + "/" + f.extension, archive = out + "." + f.extension;
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    std::ofstream(out + "/tool") << "old";
+    ASSERT_TRUE(f.make(archive, items));
+    std::string message = "untouched";
+    EXPECT_TRUE(f.unpack(archive, out, message)) << f.extension << ": " << message;
+    EXPECT_EQ(message, f.done) << f.extension;
+    for (const auto& file : files) {
+      EXPECT_EQ(ReadFile(out + "/" + file.path), file.data) << f.extension << " " << file.path;
+      EXPECT_EQ(ModeOf(out + "/" + file.path), file.mode) << f.extension << " " << file.path;
+    }
+    EXPECT_TRUE(S_ISDIR(ModeOf(out + "/docs"))) << f.extension;
+  }
+  // The rar writer of the tests writes what another reader lists.
+  int code = -1;
+  EXPECT_EQ(RunCapture({"/usr/bin/bsdtar", "-tf", dir_ + "/rar.rar"}, 10000, &code),
+            "tool\ndata\ndata/conf/readme.txt\nnotes.txt\ndocs\n");
+  EXPECT_EQ(code, 0);
+}
+
+TEST_F(InTempFolder, ZipAndRarRefuseEscapingNamesAndLinksBeforeWritingAnything) {
+  const std::string outside = dir_ + "/outside.txt";
+  const ZipItem hostile[] = {
+      {"../outside.txt", "x", S_IFREG | 0644},
+      {outside, "x", S_IFREG | 0644},
+      {"a\\..\\..\\outside.txt", "x", 0},
+      {"a/../../outside.txt", "x", S_IFREG | 0644},
+      {std::string(300, 'n'), "x", 0},
+      {"link", outside, S_IFLNK | 0777},
+      {"fifo", "", S_IFIFO | 0644},
+  };
+  const std::string out = dir_ + "/out";
+  for (const Format& f : kFormats) {
+    for (const ZipItem& item : hostile) {
+      const std::string archive = dir_ + "/pkg." + f.extension;
+      ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+      ASSERT_TRUE(f.make(archive, {{"first.txt", "1", 0}, item}));
+      std::string message;
+      EXPECT_FALSE(f.unpack(archive, out, message)) << f.extension << " " << item.name;
+      EXPECT_EQ(message, f.unsafe) << f.extension << " " << item.name;
+      EXPECT_NE(access((out + "/first.txt").c_str(), F_OK), 0) << f.extension << " " << item.name;
+      EXPECT_NE(access(outside.c_str(), F_OK), 0) << f.extension << " " << item.name;
+      ASSERT_TRUE(RemoveTree(out));
+    }
+  }
+}
+
+TEST_F(InTempFolder, RarCutShortOrOfAnotherFormatWritesNothing) {
+  const std::string rar = dir_ + "/p.rar", out = dir_ + "/out";
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  ASSERT_TRUE(MakeRar(rar, {{"a.txt", "hello", 0}, {"b.txt", std::string(1000, 'b'), 0}}));
+  ASSERT_EQ(truncate(rar.c_str(), static_cast<off_t>(ReadFile(rar).size() - 500)), 0);
+  std::string message;
+  EXPECT_FALSE(UnrarToFolder(rar, out, message));
+  EXPECT_EQ(message, kRarInfoFailed);
+  ASSERT_TRUE(MakeZip(rar, {{"a.txt", "hello", 0}}));
+  EXPECT_FALSE(UnrarToFolder(rar, out, message));
+  EXPECT_EQ(message, kRarOpenFailed);
+  EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
 TEST_F(InTempFolder, OneUpdateAtATime) {

@@ -16,6 +16,7 @@
 
 #include "service/BusUpdate.h"
 #include "service/RemoteService.h"
+#include "service/Unrar.h"
 #include "service/Unzip.h"
 #include "tests/service/support/test_remote.h"
 #include "tests/support/file_util.h"
@@ -100,15 +101,35 @@ class UpdateProcess : public ::testing::Test {
            "\",\"dqsj\":\"" + dqsj + "\"}";
   }
 
-  // Offers a zip of items at path and an answer that points at it.
-  void OfferZip(const std::vector<ZipItem>& items, const std::string& path) {
-    const std::string zip = work_ + "/pkg.zip";
-    ASSERT_TRUE(MakeZip(zip, items));
-    remote_.Route(path, 200, ReadFile(zip));
+  // Offers an archive of items (MakeZip or MakeRar) at path and an answer
+  // that points at it.
+  void Offer(bool (*make)(const std::string&, const std::vector<ZipItem>&),
+             const std::vector<ZipItem>& items, const std::string& path) {
+    const std::string archive = work_ + "/pkg";
+    ASSERT_TRUE(make(archive, items));
+    remote_.Route(path, 200, ReadFile(archive));
     remote_.Route(kInfoPath, 200, SignedAnswer(remote_.Base() + path, "", ""));
+  }
+  void OfferZip(const std::vector<ZipItem>& items, const std::string& path) {
+    Offer(MakeZip, items, path);
   }
 
   bool TempFolderEmpty() { return fs::is_empty(tmp_); }
+
+  // The files in Kelvorn's temporary folder, as "<folder>/<name>" below it.
+  std::vector<std::string> TempFiles() {
+    std::vector<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(tmp_))
+      if (!e.is_directory()) files.push_back(fs::relative(e.path(), tmp_).string());
+    return files;
+  }
+
+  // Waits up to ten seconds for done().
+  template <typename F>
+  static bool Eventually(F done) {
+    for (int i = 0; i < 200 && !done(); ++i) usleep(50 * 1000);
+    return done();
+  }
 
   TempProgramFolder folder_;
   TestRemote remote_{folder_.ServerDir()};
@@ -202,8 +223,48 @@ TEST_F(UpdateProcess, ZipWithAnEscapingNameWritesNothing) {
     EXPECT_FALSE(fs::exists(folder_.path() + "/first.txt")) << name;
     EXPECT_FALSE(fs::exists(folder_.path() + "/../" + outside)) << name;
     EXPECT_FALSE(fs::exists(folder_.path() + "/" + outside)) << name;
+    // The failed package stays for a look; the next update removes it.
+    auto left = TempFiles();
+    ASSERT_EQ(left.size(), 1u) << name;
+    EXPECT_EQ(fs::path(left[0]).filename(), "pkg.zip") << name;
   }
+}
+
+TEST_F(UpdateProcess, RarUnpacksInPlaceAndAFailedOneStaysUntilTheNextUpdate) {
+  const std::string base = remote_.Base();
+  Offer(MakeRar, {{"first.txt", "1", 0}, {"../escape.txt", "x", 0}}, "/b/pkg.rar");
+  EXPECT_EQ(Call("/v1/print/update", base), std::string(kRarFailed) + kRarUnsafeEntry);
+  EXPECT_FALSE(fs::exists(folder_.path() + "/first.txt"));
+  EXPECT_FALSE(fs::exists(folder_.path() + "/../escape.txt"));
+  auto left = TempFiles();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(fs::path(left[0]).filename(), "pkg.rar");
+
+  const std::string script = "#!/bin/sh\necho new\n";
+  Offer(MakeRar,
+        {{"tool", script, S_IFREG | 0750}, {"data/", "", 0}, {"data/readme.txt", "r", 0}},
+        "/c/pkg.rar");
+  EXPECT_EQ(Call("/v1/print/update", base), SignedAnswer(base + "/c/pkg.rar", "", ""));
+  EXPECT_EQ(ReadFile(folder_.path() + "/tool"), script);
+  EXPECT_EQ(ModeOf(folder_.path() + "/tool"), S_IFREG | 0750);
+  EXPECT_EQ(ReadFile(folder_.path() + "/data/readme.txt"), "r");
+  EXPECT_EQ(ModeOf(folder_.path() + "/data/readme.txt"), S_IFREG | 0644);
   EXPECT_TRUE(TempFolderEmpty());
+}
+
+TEST_F(UpdateProcess, ExeInstallerFindsItsFileAndItsFolderGoesWhenItEnds) {
+  // A script installer that reads its own file after the request has ended.
+  const std::string copy = work_ + "/installer-copy";
+  const std::string script = "#!/bin/sh\nsleep 1\ncat \"$0\" > " + copy + ".part\nmv " + copy +
+                             ".part " + copy + "\n";
+  const std::string base = remote_.Base();
+  remote_.Route("/b/setup.exe", 200, script);
+  remote_.Route(kInfoPath, 200, SignedAnswer(base + "/b/setup.exe", "", ""));
+  EXPECT_EQ(Call("/v1/print/update", base), SignedAnswer(base + "/b/setup.exe", "", ""));
+  EXPECT_FALSE(TempFolderEmpty());
+  ASSERT_TRUE(Eventually([&] { return fs::exists(copy); }));
+  EXPECT_EQ(ReadFile(copy), script);
+  EXPECT_TRUE(Eventually([&] { return TempFolderEmpty(); }));
 }
 
 TEST_F(UpdateProcess, AddressesOutsideTheRuleAreRefused) {

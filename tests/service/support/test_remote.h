@@ -43,3 +43,8 @@ struct ZipItem {
 
 // Writes a zip archive with the items in order; false on failure.
 bool MakeZip(const std::string& path, const std::vector<ZipItem>& items);
+
+// Writes a RAR 4 archive with the items in order, stored (not compressed):
+// mode 0 makes a Windows entry (a name ending in "/" a folder), else a Unix
+// entry with that mode (a link's data is its target); false on failure.
+bool MakeRar(const std::string& path, const std::vector<ZipItem>& items);
