@@ -13,7 +13,7 @@ PACKAGES=(
   fonts-noto-cjk fonts-liberation python3-fonttools locales
   cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
   poppler-utils zbar-tools xvfb xauth trayer libxcb1-dev
-  procps iproute2 python3 chromium libnss3-tools p7zip-full
+  procps iproute2 python3 chromium libnss3-tools libarchive-dev libarchive-tools
   clang libclang-rt-14-dev
   systemd dbus polkitd libpam-systemd
 )
