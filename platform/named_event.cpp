@@ -76,7 +76,8 @@ NamedEvent& NamedEvent::operator=(NamedEvent&& other) noexcept {
   return *this;
 }
 
-int NamedEvent::Create(const char* name, bool manual_reset, bool initially_signalled) {
+int NamedEvent::Create(const char* name, bool manual_reset, bool initially_signalled,
+                       uid_t opener) {
   Close();
   std::string path;
   int rc = detail::NamedObjectPath(name, "evt", true, &path);
@@ -98,10 +99,11 @@ int NamedEvent::Create(const char* name, bool manual_reset, bool initially_signa
     detail::NamedObjectDropRecord(path);
     return rc;
   }
-  // The lock marks the event as alive for the sweep; the mode lets the tray set it.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fchmod(fd, 0622) != 0) {
+  // The lock marks the event as alive for the sweep. Until it goes to its
+  // opener the FIFO is the creator's, mode 0600: nobody else can open it.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     rc = errno;
-  } else if (initially_signalled) {
+  } else if ((rc = detail::NamedObjectGiveTo(fd, opener)) == 0 && initially_signalled) {
     rc = WriteOneByte(fd);
   }
   if (rc != 0) {

@@ -1,10 +1,11 @@
 /* Named event: the tray tells the service it has taken a job's block.
  *
- * Mechanism: a named FIFO in the layer's directory (named_object.h), mode
- * 0622, so the tray (another user) can open it for writing only.  The state
- * "signalled" is "the FIFO holds at least one byte".  Set writes one byte (a
- * full FIFO is already signalled); Reset empties it.  The creator keeps the
- * FIFO open for reading and writing, so it never sees end-of-file.
+ * Mechanism: a named FIFO in the layer's directory (named_object.h), for one
+ * opener: the tray's user, or by default the creator's own; nobody else can
+ * open it.  The opener opens it for writing only.  The state "signalled" is
+ * "the FIFO holds at least one byte".  Set writes one byte (a full FIFO is
+ * already signalled); Reset empties it.  The creator keeps the FIFO open for
+ * reading and writing, so it never sees end-of-file.
  *
  * Only the creator waits and resets; an opener can only Set (EBADF otherwise).
  *  - auto-reset: a Wait that finds the event signalled empties it, so one or
@@ -12,8 +13,9 @@
  *    auto-reset event, Sets do not count up).
  *  - manual-reset: Wait leaves the state alone; it stays signalled until Reset.
  *
- * Create is exclusive (EEXIST when the name exists).  Open of a missing name
- * fails with 2 (ENOENT).  The creator removes the name when it closes the
+ * Create is exclusive (EEXIST when the name exists); a non-root creator that
+ * names another opener gets EPERM.  Open of a missing name fails with 2
+ * (ENOENT), of another user's with EACCES.  The creator removes the name when it closes the
  * event; an opener's descriptor stays usable until it closes it.  Descriptors
  * are close-on-exec.  Leftovers of a crash: NamedObjectSweep().
  *
@@ -38,7 +40,8 @@ class NamedEvent {
   NamedEvent(const NamedEvent&) = delete;
   NamedEvent& operator=(const NamedEvent&) = delete;
 
-  int Create(const char* name, bool manual_reset, bool initially_signalled);
+  int Create(const char* name, bool manual_reset, bool initially_signalled,
+             uid_t opener = kNamedObjectOwnUser);
   int Open(const char* name);
   /* Closes; the creator also removes the name.  Idempotent. */
   void Close();

@@ -163,6 +163,13 @@ int NamedObjectRecordCreator(const std::string& path) {
   return rc;
 }
 
+int NamedObjectGiveTo(int fd, uid_t opener) {
+  if (fchmod(fd, 0600) != 0) return errno;
+  if (opener == kNamedObjectOwnUser || opener == geteuid()) return 0;
+  // The group stays the creator's: with mode 0600 it has no access anyway.
+  return fchown(fd, opener, static_cast<gid_t>(-1)) == 0 ? 0 : errno;
+}
+
 void NamedObjectDropRecord(const std::string& path) {
   unlink(NamedObjectRecordPath(path).c_str());
 }

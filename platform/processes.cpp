@@ -105,6 +105,19 @@ unsigned long long ProcessStartTime(pid_t pid) {
   return start;
 }
 
+bool ProcessUid(pid_t pid, uid_t* uid) {
+  if (pid <= 0) return false;
+  std::string text;
+  if (!ReadProcFile("/proc/" + std::to_string(pid) + "/status", &text)) return false;
+  std::size_t at = text.find("\nUid:");
+  if (at == std::string::npos) return false;
+  /* "Uid:" real, effective, saved, file-system. */
+  unsigned long real = 0, effective = 0;
+  if (std::sscanf(text.c_str() + at + 5, "%lu %lu", &real, &effective) != 2) return false;
+  *uid = static_cast<uid_t>(effective);
+  return true;
+}
+
 std::string ProcessExe(pid_t pid) {
   char buf[4096];
   std::string link = "/proc/" + std::to_string(pid) + "/exe";

@@ -35,6 +35,9 @@ pid_t ProcessFind(const std::string& name);
  * such process runs (or it is a zombie). */
 unsigned long long ProcessStartTime(pid_t pid);
 
+/* The effective user of a running process (the "Uid:" line of
+ * /proc/<pid>/status): true with it in *uid, false when unreadable. */
+bool ProcessUid(pid_t pid, uid_t* uid);
 /* The program file of a process (/proc/<pid>/exe), "" when unreadable. */
 std::string ProcessExe(pid_t pid);
 

@@ -33,7 +33,7 @@ SharedBlock& SharedBlock::operator=(SharedBlock&& other) noexcept {
   return *this;
 }
 
-int SharedBlock::Create(const char* name, size_t size) {
+int SharedBlock::Create(const char* name, size_t size, uid_t opener) {
   Close();
   if (size == 0) return EINVAL;
   if (size > kSharedBlockMax) return EFBIG;
@@ -50,12 +50,13 @@ int SharedBlock::Create(const char* name, size_t size) {
     if (rc != EEXIST) detail::NamedObjectDropRecord(path);
     return rc;
   }
-  // The lock marks the block as alive for the sweep; the mode lets the tray read.
+  // The lock marks the block as alive for the sweep. The block goes to its
+  // opener while it is still empty and no other user can open it.
   void* data = MAP_FAILED;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fchmod(fd, 0644) != 0 ||
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (rc = detail::NamedObjectGiveTo(fd, opener)) != 0 ||
       ftruncate(fd, static_cast<off_t>(size)) != 0 ||
       (data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)) == MAP_FAILED) {
-    rc = errno;
+    if (rc == 0) rc = errno;
     unlink(path.c_str());
     detail::NamedObjectDropRecord(path);
     close(fd);

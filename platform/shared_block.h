@@ -2,16 +2,19 @@
  *
  * Create makes a new block of the given size (> 0, at most kSharedBlockMax)
  * under a name that must not exist yet, and maps it for reading and writing.
- * The file has mode 0644: the tray (another user) can open it for reading,
- * nobody but the creator can write.  Open maps an existing block read-only;
- * its size is the size of the object, never one taken from a message.
+ * The block is for one opener (named_object.h): the tray's user, or by
+ * default the creator's own; nobody else can open it.  Open maps an existing
+ * block read-only; its size is the size of the object, never one taken from a
+ * message.
  *
  * The creator removes the name when it closes the block; an opener keeps its
  * own mapping valid after that until it closes it.  Leftovers of a crashed
  * creator are removed by NamedObjectSweep() (named_object.h).
  *
- * Results: 0, 2 (ENOENT) when Open finds no such name, EEXIST when Create finds
- * one, EINVAL for a bad name or size, EFBIG over the limit, or another errno.
+ * Results: 0, 2 (ENOENT) when Open finds no such name, EACCES when it is
+ * another user's, EEXIST when Create finds one, EINVAL for a bad name or size,
+ * EFBIG over the limit, EPERM when a non-root creator names another opener,
+ * or another errno.
  */
 #ifndef PLENWICK_PLATFORM_SHARED_BLOCK_H
 #define PLENWICK_PLATFORM_SHARED_BLOCK_H
@@ -34,7 +37,7 @@ class SharedBlock {
   SharedBlock(const SharedBlock&) = delete;
   SharedBlock& operator=(const SharedBlock&) = delete;
 
-  int Create(const char* name, size_t size);
+  int Create(const char* name, size_t size, uid_t opener = kNamedObjectOwnUser);
   int Open(const char* name);
   /* Unmaps; the creator also removes the name.  Idempotent. */
   void Close();

@@ -9,6 +9,7 @@
 #include "platform/tcp_ports.h"
 
 std::atomic<uint16_t> TrayPort{0};
+std::atomic<uid_t> TrayUid{plenwick::kNamedObjectOwnUser};
 
 const char kTrayInstanceEventName[] = "Global\\{36B93EAF-AA0A-7D6A-BED1-F31E19A86397}";
 const char kPrintBusyEventName[] = "Global\\{0C625C91-15F6-18B1-8FBB-030E3FD01CA8}";
@@ -24,12 +25,16 @@ bool IsSafeCallback(const std::string& callback) {
   return true;
 }
 
-bool IsOurTrayPort(uint16_t port) {
+bool IsOurTrayPort(uint16_t port, uid_t* uid) {
   unsigned long socket = plenwick::TcpLoopbackListener(port);
   if (port == 0 || socket == 0) return false;
   const std::string tray = plenwick::ProgramFolder() + "Pallowen";
   for (pid_t pid : plenwick::ProcessFindAll("Pallowen")) {
-    if (plenwick::ProcessExe(pid) == tray && plenwick::ProcessHasSocket(pid, socket)) return true;
+    if (plenwick::ProcessExe(pid) != tray || !plenwick::ProcessHasSocket(pid, socket)) continue;
+    uid_t owner = 0;
+    if (!plenwick::ProcessUid(pid, &owner)) continue;   // ended meanwhile
+    if (uid != nullptr) *uid = owner;
+    return true;
   }
   return false;
 }

@@ -7,6 +7,8 @@
 //   /v1/print/heart    CBusHeart    the tray reports its port
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -15,6 +17,9 @@
 
 // The tray's listening port from its last heart post; 0 until the first.
 extern std::atomic<uint16_t> TrayPort;
+// The user that tray runs as: the only user, besides the service, that can
+// open a job's block and event. kNamedObjectOwnUser until the first heart.
+extern std::atomic<uid_t> TrayUid;
 
 // Held by the tray for its whole run.
 extern const char kTrayInstanceEventName[];
@@ -36,8 +41,9 @@ class CBusHelper {
 bool IsSafeCallback(const std::string& callback);
 
 // Whether the socket listening on 127.0.0.1:port belongs to a running
-// Pallowen of this program folder: the only sender whose heart counts.
-bool IsOurTrayPort(uint16_t port);
+// Pallowen of this program folder: the only sender whose heart counts. When
+// it does and uid is not null, *uid is that Pallowen's effective user.
+bool IsOurTrayPort(uint16_t port, uid_t* uid = nullptr);
 
 // Removes the job objects whose creator no longer runs (at start and at every
 // heart); logs and returns how many.

@@ -51,11 +51,15 @@ std::string HandOff(const std::string& id, const std::string& job) {
     WriteLog("打印任务交接已满：%d", kLabel, __LINE__, kMaxHandOffs);
     return kPrintSubmitFailed;
   }
+  // Block and event are for the user of the tray whose heart was accepted
+  // and for nobody else (before any heart: for the service's own user).
+  const uid_t opener = TrayUid.load();
+  const int port = TrayPort.load();
   // An empty body or one over the block limit is refused by Create before
   // anything is made; it is logged like any other failed mapping.
   std::string mname = NewGuidText(kObjectPrefix);
   SharedBlock block;
-  int rc = block.Create(mname.c_str(), job.size());
+  int rc = block.Create(mname.c_str(), job.size(), opener);
   if (rc != 0) {
     WriteLog("CreateFileMapping: %d", kLabel, __LINE__, rc);
     return kPrintSubmitFailed;
@@ -64,7 +68,7 @@ std::string HandOff(const std::string& id, const std::string& job) {
 
   std::string ename = NewGuidText(kObjectPrefix);
   NamedEvent event;
-  rc = event.Create(ename.c_str(), false, false);
+  rc = event.Create(ename.c_str(), false, false, opener);
   if (rc != 0) {
     WriteLog("CreateEvent: %d", kLabel, __LINE__, rc);
     return kPrintSubmitFailed;
@@ -76,8 +80,7 @@ std::string HandOff(const std::string& id, const std::string& job) {
     return kPrintSubmitFailed;
   }
   char url[64];
-  std::snprintf(url, sizeof url, "https://127.0.0.1:%d/v1/tray/print",
-                static_cast<int>(TrayPort.load()));
+  std::snprintf(url, sizeof url, "https://127.0.0.1:%d/v1/tray/print", port);
   std::string reply;
   rc = HttpPostLocal(url, {"Content-Type: text/plain"}, request, reply, kTrayConnectMs,
                      kTrayAnswerMs);

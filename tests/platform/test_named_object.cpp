@@ -35,16 +35,32 @@ mode_t FileMode(const std::string& path) {
   return st.st_mode & 07777;
 }
 
-// Forks a child that becomes the unprivileged user 65534 and exits with
+// The tray's user and a third user, neither of them root.
+constexpr uid_t kTrayUser = 65534;
+constexpr uid_t kOtherUser = 65533;
+
+uid_t FileOwner(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
+
+// Forks a child that becomes the unprivileged user uid and exits with
 // body()'s code (10 when it cannot switch); the parent gets its pid or -1.
 template <typename F>
-pid_t ForkAsNobody(F body) {
+pid_t ForkAs(uid_t uid, F body) {
   pid_t child = fork();
   if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    if (setgid(uid) != 0 || setuid(uid) != 0) _exit(10);
     _exit(body());
   }
   return child;
+}
+
+// The exit code of a forked child (-1 when it did not exit).
+int ExitCodeOf(pid_t child) {
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 class NamedObjects : public ::testing::Test {
@@ -103,7 +119,7 @@ TEST_F(NamedObjects, BlockCreateOpenAndRemoveOnClose) {
   EXPECT_EQ(std::string(static_cast<const char*>(reader.data()), reader.size()), "messageID=7");
 
   EXPECT_EQ(FileMode(dir_), 0711u);
-  EXPECT_EQ(FileMode(dir_ + "/blk." + name.substr(7)), 0644u);
+  EXPECT_EQ(FileMode(dir_ + "/blk." + name.substr(7)), 0600u);
 
   creator.Close();
   SharedBlock late;
@@ -144,7 +160,7 @@ TEST_F(NamedObjects, AutoResetEventReleasesOneWait) {
   setter.join();
   EXPECT_EQ(owner.Wait(20), ETIMEDOUT);
 
-  EXPECT_EQ(FileMode(dir_ + "/evt." + name.substr(7)), 0622u);
+  EXPECT_EQ(FileMode(dir_ + "/evt." + name.substr(7)), 0600u);
   owner.Close();
   NamedEvent late;
   EXPECT_EQ(late.Open(name.c_str()), 2);
@@ -207,36 +223,87 @@ TEST_F(NamedObjects, SweepRemovesOnlyLeftoversOfDeadCreators) {
   EXPECT_EQ(setter.Open(live_event.c_str()), 0);
 }
 
-TEST_F(NamedObjects, AnotherUserCanReadTheBlockAndSetTheEventOnly) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+// A job is for the tray's user alone: it reads the block and sets the event,
+// any other user can do neither, and nobody but the creator adds names.
+TEST_F(NamedObjects, OnlyTheOpenersUserCanReadTheBlockAndSetTheEvent) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
   std::string block_name = NewName(), event_name = NewName();
   SharedBlock block;
-  ASSERT_EQ(block.Create(block_name.c_str(), 5), 0);
+  ASSERT_EQ(block.Create(block_name.c_str(), 5, kTrayUser), 0);
   memcpy(block.data(), "hello", 5);
   NamedEvent event;
-  ASSERT_EQ(event.Create(event_name.c_str(), false, false), 0);
-  // The test's temporary root must be passable by the other user.
+  ASSERT_EQ(event.Create(event_name.c_str(), false, false, kTrayUser), 0);
+  const std::string files[] = {dir_ + "/blk." + block_name.substr(7),
+                               dir_ + "/evt." + event_name.substr(7)};
+  for (const std::string& file : files) {
+    EXPECT_EQ(FileMode(file), 0600u) << file;
+    EXPECT_EQ(FileOwner(file), kTrayUser) << file;
+  }
+  // The test's temporary root must be passable by the other users.
   ASSERT_EQ(chmod(root_.c_str(), 0711), 0);
 
-  pid_t child = ForkAsNobody([&] {
-    SharedBlock reader;
-    if (reader.Open(block_name.c_str()) != 0) return 11;
-    if (memcmp(reader.data(), "hello", 5) != 0) return 12;
-    std::string path = dir_ + "/blk." + block_name.substr(7);
-    if (open(path.c_str(), O_RDWR) >= 0) return 13;  // no write access
-    NamedEvent setter;
-    if (setter.Open(event_name.c_str()) != 0) return 14;
-    if (setter.Set() != 0) return 15;
-    SharedBlock squatter;
-    if (squatter.Create(NewName().c_str(), 4) == 0) return 16;  // cannot add names
-    return 0;
-  });
-  ASSERT_GE(child, 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ExitCodeOf(ForkAs(kOtherUser, [&] {
+              SharedBlock reader;
+              if (reader.Open(block_name.c_str()) != EACCES) return 11;
+              NamedEvent setter;
+              if (setter.Open(event_name.c_str()) != EACCES) return 12;
+              for (const std::string& file : files)
+                if (open(file.c_str(), O_RDONLY | O_NONBLOCK) >= 0) return 13;
+              SharedBlock squatter;
+              if (squatter.Create(NewName().c_str(), 4) == 0) return 14;  // cannot add names
+              return 0;
+            })),
+            0);
+  EXPECT_EQ(event.Wait(0), ETIMEDOUT);
+
+  EXPECT_EQ(ExitCodeOf(ForkAs(kTrayUser, [&] {
+              SharedBlock reader;
+              if (reader.Open(block_name.c_str()) != 0) return 11;
+              if (reader.size() != 5 || memcmp(reader.data(), "hello", 5) != 0) return 12;
+              NamedEvent setter;
+              if (setter.Open(event_name.c_str()) != 0) return 13;
+              if (setter.Set() != 0) return 14;
+              SharedBlock squatter;
+              if (squatter.Create(NewName().c_str(), 4) == 0) return 15;
+              return 0;
+            })),
+            0);
   EXPECT_EQ(event.Wait(0), 0);
+}
+
+// The service sweeps the leftovers of a crash whoever they were given to:
+// those with a record of their dead creator, and those without one.
+TEST_F(NamedObjects, SweepRemovesLeftoversGivenToAnotherUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give objects away";
+  for (bool with_record : {true, false}) {
+    std::string block_name = NewName(), event_name = NewName();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      SharedBlock b;
+      NamedEvent e;
+      if (b.Create(block_name.c_str(), 4, kTrayUser) != 0 ||
+          e.Create(event_name.c_str(), false, false, kTrayUser) != 0)
+        _exit(1);
+      kill(getpid(), SIGKILL);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::string files[] = {dir_ + "/blk." + block_name.substr(7),
+                                 dir_ + "/evt." + event_name.substr(7)};
+    for (const std::string& file : files) {
+      ASSERT_EQ(FileOwner(file), kTrayUser) << file;
+      if (with_record) continue;
+      // As an older build left them: no record, unlocked, old.
+      ASSERT_EQ(unlink((dir_ + "/own." + file.substr(dir_.size() + 1)).c_str()), 0);
+      struct timespec old_times[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+      ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), old_times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+    EXPECT_EQ(NamedObjectSweep(), 2) << with_record;
+    for (const std::string& file : files) EXPECT_NE(access(file.c_str(), F_OK), 0) << file;
+  }
 }
 
 // Without a directory override: the service (root) and Kelvorn in application
@@ -247,15 +314,16 @@ TEST(NamedObjectDirectories, EachUserCreatesInItsOwnAndFindsRoots) {
   NamedObjectSetDirectory("");
   std::string block_name = NewName();
   SharedBlock block;
-  ASSERT_EQ(block.Create(block_name.c_str(), 2), 0);
+  ASSERT_EQ(block.Create(block_name.c_str(), 2, kTrayUser), 0);
   memcpy(block.data(), "ok", 2);
   EXPECT_EQ(NamedObjectDirectory(), "/dev/shm/plenwick-0");
 
-  pid_t child = ForkAsNobody([&] {
+  pid_t child = ForkAs(kTrayUser, [&] {
     SharedBlock reader;
     if (reader.Open(block_name.c_str()) != 0) return 11;
     if (memcmp(reader.data(), "ok", 2) != 0) return 12;
-    // Root's directory already exists, yet this user can still make jobs.
+    // Root's directory already exists, yet this user can still make jobs,
+    // private to itself (application mode), and for no other user.
     std::string own_name = NewName();
     SharedBlock own;
     if (own.Create(own_name.c_str(), 3) != 0) return 13;
@@ -264,6 +332,12 @@ TEST(NamedObjectDirectories, EachUserCreatesInItsOwnAndFindsRoots) {
     if (again.Open(own_name.c_str()) != 0) return 15;
     SharedBlock missing;
     if (missing.Open(NewName().c_str()) != ENOENT) return 16;
+    std::string own_file = "/dev/shm/plenwick-65534/blk." + own_name.substr(7);
+    if (FileMode(own_file) != 0600 || FileOwner(own_file) != kTrayUser) return 17;
+    SharedBlock foreign;
+    if (foreign.Create(NewName().c_str(), 3, kOtherUser) != EPERM) return 18;
+    NamedEvent foreign_event;
+    if (foreign_event.Create(NewName().c_str(), false, false, kOtherUser) != EPERM) return 19;
     own.Close();
     again.Close();
     rmdir("/dev/shm/plenwick-65534");
