@@ -190,6 +190,15 @@ void CPrinter::ShowReceiptPreview()
 
 void CPrinter::ShowPreviewDialog(bool receipt)
 {
+    if (!CurrentPrintDialogs()->HasDisplay()) {
+        // Nobody could see the preview nor close it: a modal one would hold
+        // the caller's thread, and with it every later job, for ever.
+        qWarning() << "CPrinter" << "ShowPreviewDialog" << __LINE__
+                   << "no display: the preview cannot be shown, the job counts as cancelled";
+        m_nResult = PrintCancelled;
+        m_strResult = QStringLiteral("没有显示环境，无法预览");
+        return;
+    }
     CreateDC();
     m_pPreviewDlg = MakeWindowDialog(!receipt);
 

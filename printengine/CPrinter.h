@@ -3,7 +3,8 @@
 // test() reads the layout, then by the Window status shows the preview (0),
 // prints at once (1), prints after a hidden one-second delay (2) or shows the
 // receipt preview (3). The result is a PrintResultCode: 0 nothing printed,
-// 1 cancelled by the user (only when the status is not 0), 2 printed.
+// 1 cancelled by the user (only when the status is not 0) or a preview that
+// cannot be shown for want of a display, 2 printed.
 // Everything runs in the caller's thread, which must own the QApplication.
 #pragma once
 

@@ -8,18 +8,18 @@
 
 namespace {
 
-// Without a display (the tray on Qt's offscreen platform) nobody can see or
-// answer a dialog, and a modal one would hold the print thread for ever.
-bool Headless()
-{
-    return QGuiApplication::platformName() == QLatin1String("offscreen");
-}
-
 class CRealPrintDialogs : public CPrintDialogs {
 public:
+    // Without a display (the tray on Qt's offscreen platform) nobody can see
+    // or answer a window, and a modal one would hold the print thread for ever.
+    bool HasDisplay() override
+    {
+        return QGuiApplication::platformName() != QLatin1String("offscreen");
+    }
+
     bool ExecPrintDialog(QPrinter *printer, int pageCount) override
     {
-        if (Headless()) {
+        if (!HasDisplay()) {
             // The printer already chosen (the stored one, else the default)
             // prints every page, as a direct print would.
             qWarning() << "PrintDialogs" << "ExecPrintDialog" << __LINE__
@@ -34,7 +34,7 @@ public:
 
     QString GetSaveFileName(const QString &title, const QString &filter) override
     {
-        if (Headless()) {
+        if (!HasDisplay()) {
             qWarning() << "PrintDialogs" << "GetSaveFileName" << __LINE__
                        << "no display: no file chosen for" << title;
             return QString();

@@ -52,9 +52,11 @@ public:
     CFakePrintDialogs() { SetPrintDialogs(this); }
     ~CFakePrintDialogs() override { SetPrintDialogs(nullptr); }
 
+    bool HasDisplay() override { return display; }
     bool ExecPrintDialog(QPrinter *printer, int pageCount) override;
     QString GetSaveFileName(const QString &title, const QString &filter) override;
 
+    bool display = true;   // the windows of the offscreen platform count as seen
     bool acceptPrint = false;
     QString printToFile;   // set on the printer when accepting
     QString printerChoice; // printer name chosen when accepting

@@ -1,22 +1,18 @@
-// Printing through a real CUPS server with a cups-pdf queue.
+// Printing through a real CUPS server: the test program's own, whose queues
+// write PDF files.
 #include "GavruneTestSupport.h"
 
 #include "printengine/CConfigDlg.h"
 #include "printengine/CPrinter.h"
 #include "printengine/PrinterQueue.h"
+#include "PrivateCups.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
-#include <QRegularExpression>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QMenu>
 #include <QPrinter>
 #include <QSpinBox>
-#include <QThread>
 #include <QTimer>
 #include <QApplication>
 #include <QWidget>
@@ -24,7 +20,6 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 
 namespace {
 
@@ -40,89 +35,51 @@ std::string WithStatus(std::string layout, const char *status)
     return layout;
 }
 
-bool Admin(const QString &program, const QStringList &args)
-{
-    const auto r = RunTool(program, args);
-    return r && r->exitCode == 0;
-}
-
 class Cups : public ::testing::Test {
 protected:
+    // One server for the cases of this program, with the queue that prints,
+    // one that gets disabled and one whose description names PDF.
     static void SetUpTestSuite()
     {
         EnsureApp();
-        const auto r = RunTool(QStringLiteral("bash"),
-                               {QStringLiteral(PLENWICK_SOURCE_DIR "/scripts/cups-pdf-queue.sh")},
-                               60000);
-        if (!r) {
-            skipReason = "cups-pdf-queue.sh did not run";
+        cups = new PrivateCups;
+        if (!cups->Start()) {
+            skipReason = "no CUPS server of our own here: " + cups->error().toStdString();
             return;
         }
-        const QRegularExpressionMatch started =
-            QRegularExpression(QStringLiteral("started cupsd pid (\\d+)")).match(r->err);
-        if (started.hasMatch())
-            startedCupsd = started.captured(1).toLongLong();
-        if (r->exitCode != 0) {
-            skipReason = "cupsd cannot start or the queue cannot be made: "
-                         + r->err.trimmed().toStdString();
-            return;
-        }
-        outputDir = r->out.trimmed().split(QLatin1Char('\n')).last();
-        // Extra queues: one that gets disabled, one whose description names PDF.
-        const QString ppd = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
-        Admin(QStringLiteral("lpadmin"), {QStringLiteral("-p"), kOffQueue, QStringLiteral("-E"),
-                                          QStringLiteral("-v"), QStringLiteral("cups-pdf:/"),
-                                          QStringLiteral("-P"), ppd});
-        Admin(QStringLiteral("lpadmin"),
-              {QStringLiteral("-p"), kFileQueue, QStringLiteral("-E"), QStringLiteral("-v"),
-               QStringLiteral("cups-pdf:/"), QStringLiteral("-P"), ppd, QStringLiteral("-D"),
-               QStringLiteral("Plenwick PDF file writer")});
+        if (!cups->AddQueue(kQueue) || !cups->AddQueue(kOffQueue)
+            || !cups->AddQueue(kFileQueue, {QStringLiteral("-D"),
+                                            QStringLiteral("Plenwick PDF file writer")}))
+            failure = "queues cannot be made: " + cups->error().toStdString();
     }
 
     static void TearDownTestSuite()
     {
-        if (skipReason.empty()) {
-            Admin(QStringLiteral("lpadmin"), {QStringLiteral("-x"), kOffQueue});
-            Admin(QStringLiteral("lpadmin"), {QStringLiteral("-x"), kFileQueue});
-        }
-        if (startedCupsd > 0)
-            ::kill(pid_t(startedCupsd), SIGTERM);
-        startedCupsd = 0;
+        delete cups;
+        cups = nullptr;
     }
 
     void SetUp() override
     {
+        if (!failure.empty())
+            FAIL() << failure;
         if (!skipReason.empty())
             GTEST_SKIP() << skipReason;
     }
 
+    static bool Admin(const QString &program, const QStringList &args)
+    {
+        return cups->Run(program, args);
+    }
+
+    static PrivateCups *cups;
     static std::string skipReason;
-    static qint64 startedCupsd;
-    static QString outputDir;
+    static std::string failure;
 };
 
+PrivateCups *Cups::cups = nullptr;
 std::string Cups::skipReason;
-qint64 Cups::startedCupsd = 0;
-QString Cups::outputDir;
-
-// The newest PDF in dir written after since, once its size settles.
-QString WaitForPdf(const QString &dir, const QDateTime &since, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < timeoutMs) {
-        const QFileInfoList files = QDir(dir).entryInfoList({QStringLiteral("*.pdf")},
-                                                            QDir::Files, QDir::Time);
-        if (!files.isEmpty() && files.first().lastModified() >= since) {
-            const qint64 size = files.first().size();
-            QThread::msleep(300);
-            if (size > 0 && QFileInfo(files.first().filePath()).size() == size)
-                return files.first().filePath();
-        }
-        QThread::msleep(200);
-    }
-    return QString();
-}
+std::string Cups::failure;
 
 } // namespace
 
@@ -135,12 +92,12 @@ TEST_F(Cups, DirectPrintOnRememberedQueueWritesTheInvoice)
     auto print = reinterpret_cast<int (*)(const char *, int)>(dlsym(handle, "Print"));
     ASSERT_NE(print, nullptr);
 
-    const QDateTime since = QDateTime::currentDateTime().addSecs(-1);
     const std::string layout = WithStatus(ReadFixture("vat_004_qd.xml"), "1");
     EXPECT_EQ(print(layout.c_str(), 0), PrintDone);
 
-    const QString pdf = WaitForPdf(outputDir, since, 60000);
-    ASSERT_FALSE(pdf.isEmpty()) << "no PDF from cups-pdf in " << outputDir.toStdString();
+    ASSERT_TRUE(cups->WaitForJobs(1)) << cups->error().toStdString();
+    const QString pdf = cups->QueuePdf(kQueue);
+    ASSERT_TRUE(QFile::exists(pdf)) << "the queue wrote no PDF";
     QFile::remove(ArtifactDir() + QStringLiteral("/cups_004_qd.pdf"));
     QFile::copy(pdf, ArtifactDir() + QStringLiteral("/cups_004_qd.pdf"));
     const PdfInfo info = ReadPdfInfo(pdf);
@@ -148,9 +105,10 @@ TEST_F(Cups, DirectPrintOnRememberedQueueWritesTheInvoice)
     EXPECT_NEAR(info.widthPt, 240 * kPtPerMm, 2);
     EXPECT_NEAR(info.heightPt, 139.7 * kPtPerMm, 2);
 
-    // cups-pdf goes through PostScript, which keeps the glyphs but not their
-    // Unicode names, so the texts are checked on the same job written as a
-    // PDF file by the file branch, and the CUPS output must look the same.
+    // The queue keeps the document as it came, texts included; and it looks
+    // the same as the job written as a PDF file by the file branch.
+    for (const char *expected : {"3200201130", "南京示例商贸有限公司", "113.00", "张三"})
+        EXPECT_TRUE(PdfText(pdf).contains(QString::fromUtf8(expected))) << expected;
     QTemporaryDir dir;
     CFakePrintDialogs dialogs;
     dialogs.acceptPrint = true;
@@ -352,6 +310,7 @@ TEST_F(Cups, MarginDialogChangeReachesThePreview)
         }, 50);
         ButtonWithTip(preview, QStringLiteral("设置"))->click();
     }, 100);
+    CFakePrintDialogs dialogs; // a display
     CPrinter printer;
     EXPECT_EQ(printer.test(layout.c_str(), 0), PrintNothing);
     EXPECT_EQ(configTitle, QStringLiteral("打印机选择与边距设置"));
@@ -362,25 +321,11 @@ TEST_F(Cups, MarginDialogChangeReachesThePreview)
 
 TEST_F(Cups, FilePrinterNeedsBlankedXpsOrPdfInItsName)
 {
-    const QString ppd = QStringLiteral("/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd");
     const QString xpsQueue = QStringLiteral("PlenwickXps");
     const QString tailQueue = QStringLiteral("PlenwickXpsTail");
-    struct Remove {
-        QStringList queues;
-        ~Remove()
-        {
-            for (const QString &q : queues)
-                Admin(QStringLiteral("lpadmin"), {QStringLiteral("-x"), q});
-        }
-    } remove{{xpsQueue, tailQueue}};
-    ASSERT_TRUE(Admin(QStringLiteral("lpadmin"),
-                      {QStringLiteral("-p"), xpsQueue, QStringLiteral("-E"), QStringLiteral("-v"),
-                       QStringLiteral("cups-pdf:/"), QStringLiteral("-P"), ppd,
-                       QStringLiteral("-D"), QStringLiteral("Office XPS Document Writer")}));
-    ASSERT_TRUE(Admin(QStringLiteral("lpadmin"),
-                      {QStringLiteral("-p"), tailQueue, QStringLiteral("-E"), QStringLiteral("-v"),
-                       QStringLiteral("cups-pdf:/"), QStringLiteral("-P"), ppd,
-                       QStringLiteral("-D"), QStringLiteral("Office XPS")}));
+    ASSERT_TRUE(cups->AddQueue(xpsQueue, {QStringLiteral("-D"),
+                                          QStringLiteral("Office XPS Document Writer")}));
+    ASSERT_TRUE(cups->AddQueue(tailQueue, {QStringLiteral("-D"), QStringLiteral("Office XPS")}));
     auto onQueue = [](CPrinter &p, const QString &queue, int status) {
         p.m_nStatus = status;
         p.m_pPrinter = new QPrinter(QPrinter::HighResolution);
@@ -416,4 +361,62 @@ TEST_F(Cups, FilePrinterNeedsBlankedXpsOrPdfInItsName)
         EXPECT_TRUE(p.PrepareFileOutput());
         EXPECT_EQ(dialogs.saveDialogs, 0);
     }
+}
+
+namespace {
+
+QStringList *g_warnings = nullptr;
+
+void KeepWarning(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtWarningMsg && g_warnings)
+        g_warnings->append(text);
+}
+
+} // namespace
+
+TEST_F(Cups, WithoutDisplayAPreviewCountsAsCancelledAndTheNextJobPrints)
+{
+    // The library's own decision, as the tray without a display meets it:
+    // the offscreen platform shows nobody anything.
+    WriteAppIni(QStringLiteral("004_qd"), {{"printername", kQueue}, {"width", "240"},
+                                           {"heigth", "139.7"}});
+    void *handle = dlopen(PLENWICK_BIN_DIR "/libGavrune.so", RTLD_NOW | RTLD_NODELETE);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    auto print = reinterpret_cast<int (*)(const char *, int)>(dlsym(handle, "Print"));
+    ASSERT_NE(print, nullptr);
+
+    // A window that does open is closed again, so the case ends either way.
+    int windows = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            ++windows;
+            modal->close();
+        }
+    });
+    closer.start(50);
+    QStringList warnings;
+    g_warnings = &warnings;
+    const QtMessageHandler previous = qInstallMessageHandler(KeepWarning);
+
+    std::string noStatus = ReadFixture("vat_004_qd.xml");
+    noStatus.replace(noStatus.find("status=\"0\""), 10, "");
+    const std::string previews[] = {
+        ReadFixture("vat_004_qd.xml"),
+        noStatus,
+        "<Dialog><Window status=\"3\" businesstype=\"xp_qd\"/><Page><FpImage path=\"\"/></Page></Dialog>",
+    };
+    for (const std::string &layout : previews)
+        EXPECT_EQ(print(layout.c_str(), 0), PrintCancelled) << layout.substr(0, 80);
+    const int previewWindows = windows;
+    EXPECT_EQ(print(WithStatus(ReadFixture("vat_004_qd.xml"), "1").c_str(), 0), PrintDone);
+
+    qInstallMessageHandler(previous);
+    g_warnings = nullptr;
+    closer.stop();
+    EXPECT_EQ(previewWindows, 0);
+    EXPECT_EQ(warnings.filter(QStringLiteral("no display: the preview cannot be shown")).size(), 3);
+    ASSERT_TRUE(cups->WaitForJobs(1)) << cups->error().toStdString();
+    EXPECT_EQ(ReadPdfInfo(cups->QueuePdf(kQueue)).pages, 1);
 }

@@ -69,9 +69,11 @@ TEST(GavruneLibrary, PrintAnswersWithoutWindowForUnknownStatusAndBadText)
     EXPECT_EQ(QApplication::topLevelWidgets().size(), 0);
 
     // Text that does not parse reads as an empty layout in preview mode.
+    CFakePrintDialogs dialogs; // a display
     QString title;
     OnNextModal([&](QWidget *dialog) { title = dialog->windowTitle(); }, 50);
-    EXPECT_EQ(print("<Dialog><Page>", 0), 0);
+    CPrinter printer;
+    EXPECT_EQ(printer.test("<Dialog><Page>", 0), 0);
     EXPECT_EQ(title, QStringLiteral(" 预览"));
 }
 
@@ -80,6 +82,7 @@ TEST(GavruneLibrary, PreviewShowsTheInvoiceAndClosesWithoutPrinting)
     EnsureApp();
     QFile::remove(AppIniPath());
     const std::string layout = ReadFixture("vat_004_qd.xml");
+    CFakePrintDialogs dialogs; // a display
     QString title;
     QStringList tips;
     QImage shot;
@@ -108,6 +111,7 @@ TEST(GavruneLibrary, PreviewShowsTheInvoiceAndClosesWithoutPrinting)
 TEST(GavruneLibrary, PreviewInModeOneHasNoPrintButton)
 {
     EnsureApp();
+    CFakePrintDialogs dialogs; // a display
     const std::string layout = ReadFixture("vat_004_qd.xml");
     QStringList tips;
     OnNextModal([&](QWidget *dialog) { tips = ToolTips(dialog); }, 50);
@@ -120,6 +124,7 @@ TEST(GavruneLibrary, PreviewInModeOneHasNoPrintButton)
 TEST(GavruneLibrary, ExplainButtonOpensTheWizardOfTheKeyInsideThePreview)
 {
     EnsureApp();
+    CFakePrintDialogs dialogs; // a display
     QString key;
     bool childOfPreview = false;
     bool showsPicture = false;
@@ -155,6 +160,7 @@ TEST(GavruneLibrary, ExplainButtonOpensTheWizardOfTheKeyInsideThePreview)
 TEST(GavruneLibrary, ReceiptLayoutWithoutElementOpensItsPreviewSafely)
 {
     EnsureApp();
+    CFakePrintDialogs dialogs; // a display
     QStringList tips;
     OnNextModal([&](QWidget *dialog) { tips = ToolTips(dialog); }, 50);
     CPrinter printer;

@@ -4,6 +4,7 @@
 
 #include "printengine/CLayoutReader.h"
 #include "printengine/CPrinter.h"
+#include "PrivateCups.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -91,6 +92,9 @@ void Click(QWidget *dialog, const QString &text)
             b->click();
 }
 
+// No printer is stored. Without a CUPS server of its own the test program
+// has no printer at all, so the print dialog is asked and prints into the
+// file it names; a case that needs a default printer starts its own server.
 class ReceiptPrint : public ::testing::Test {
 protected:
     void SetUp() override
@@ -141,10 +145,18 @@ protected:
 
 TEST_F(ReceiptPrint, DirectPrintFromThePreviewGivesTheNarrowReceipt)
 {
+    // A desktop with a default printer: with none stored, the receipt goes
+    // there without a question.
+    PrivateCups cups;
+    ASSERT_TRUE(cups.Start()) << cups.error().toStdString();
+    ASSERT_TRUE(cups.AddQueue(QStringLiteral("Desk"))) << cups.error().toStdString();
+    ASSERT_TRUE(cups.SetDefault(QStringLiteral("Desk"))) << cups.error().toStdString();
     EXPECT_EQ(PrintThroughPreview(printer), PrintDone);
     EXPECT_EQ(printer.m_strResult, QStringLiteral("打印完成"));
+    EXPECT_EQ(dialogs.printDialogs, 0);
+    ASSERT_TRUE(cups.WaitForJobs(1)) << cups.error().toStdString();
 
-    const QString pdf = dialogs.printToFile;
+    const QString pdf = cups.QueuePdf(QStringLiteral("Desk"));
     const PdfInfo info = ReadPdfInfo(pdf);
     EXPECT_EQ(info.pages, 1);
     EXPECT_NEAR(info.widthPt, 58 * kPtPerMm, 1.5);
