@@ -13,9 +13,17 @@
  *  - SendStop: asks the unit to stop without waiting; an inactive unit gives
  *    kNotActive.
  *  - QueryState: the unit's ActiveState mapped to running / stopped / other.
+ *  - RunsProcess: whether a process lies in the unit's control group, i.e.
+ *    systemd runs it as the service (read from /proc, no systemctl).
+ *
+ * An unprivileged caller may start and stop the unit only where a polkit rule
+ * allows it (scripts/install.sh installs one for local, active sessions); the
+ * calls never ask for a password.
  */
 #ifndef PLENWICK_PLATFORM_SERVICE_CONTROL_H
 #define PLENWICK_PLATFORM_SERVICE_CONTROL_H
+
+#include <sys/types.h>
 
 #include <initializer_list>
 #include <string>
@@ -52,6 +60,8 @@ class SystemdServiceControl : public ServiceControl {
   bool Start() override;
   StopResult SendStop() override;
   bool QueryState(State* state) override;
+
+  bool RunsProcess(pid_t pid) const;
 
   /* The text of the unit file for |program|. */
   static std::string UnitText(const std::string& unit, const std::string& program);

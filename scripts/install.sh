@@ -5,11 +5,15 @@
 #   - the root certificate in the system's trust store and in the browsers'
 #     certificate stores (NSS) of the users that have a home folder,
 #   - the print service as the systemd unit qelt.service, enabled and started,
+#   - a polkit rule that lets a user of a local, active session start, stop
+#     and restart qelt.service (the tray's watchdog runs as that user),
 #   - the tray program in the desktop session's autostart.
 # Options:
 #   --prefix DIR     program folder (default /opt/plenwick)
-#   --root DIR       install into DIR as if it were / (for tests; implies --no-systemd)
-#   --no-systemd     write the unit file but do not talk to systemd
+#   --root DIR       install into DIR as if it were / (for tests): the files,
+#                    the polkit rule too, but nothing is said to systemd
+#   --no-systemd     write the unit file but do not talk to systemd, and no
+#                    polkit rule (the tray then runs Kelvorn -APP_MODE)
 #   --no-trust       leave the trust stores alone
 #   --update-host H  a host the update and upload may reach (repeatable);
 #                    written to server/update-hosts, which lists nothing without it
@@ -19,13 +23,14 @@ cd "$(dirname "$0")/.."
 prefix=/opt/plenwick
 destroot=""
 use_systemd=1
+polkit_rule=1
 trust=1
 update_hosts=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --prefix) prefix=$2; shift 2 ;;
     --root) destroot=$2; use_systemd=0; shift 2 ;;
-    --no-systemd) use_systemd=0; shift ;;
+    --no-systemd) use_systemd=0; polkit_rule=0; shift ;;
     --no-trust) trust=0; shift ;;
     --update-host)
       [ $# -ge 2 ] && [[ "$2" =~ ^[A-Za-z0-9.:-]+$ ]] || { echo "install: --update-host needs a host name or IP address" >&2; exit 2; }
@@ -116,6 +121,20 @@ if [ "$use_systemd" = 1 ]; then
   else
     echo "install: systemd is not running; start the service with '$prefix/Kelvorn -APP_MODE'" >&2
   fi
+fi
+
+rulefile="$destroot/etc/polkit-1/rules.d/60-plenwick-qelt.rules"
+if [ "$polkit_rule" = 1 ]; then
+  step "polkit rule for the tray's user"
+  mkdir -p "$(dirname "$rulefile")"
+  # polkitd reads the rules as its own user: readable by all, written by root.
+  install -m 644 resources/plenwick-qelt.rules "$rulefile"
+  # polkitd notices a new rules file by itself.
+  if [ -z "$destroot" ] && [ ! -x /usr/lib/polkit-1/polkitd ]; then
+    echo "install: polkitd is not installed (package polkitd): the tray cannot start or stop the service" >&2
+  fi
+else
+  rm -f "$rulefile"
 fi
 
 step "tray autostart"

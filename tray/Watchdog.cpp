@@ -1,6 +1,8 @@
 #include "tray/Watchdog.h"
 
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -16,7 +18,15 @@ bool RealWatchdogSystem::AliveFlagExists() {
 }
 
 pid_t RealWatchdogSystem::FindProcessIdByName(const std::string& name) {
-  return plenwick::ProcessFind(name);
+  const uid_t self = geteuid();
+  for (pid_t pid : plenwick::ProcessFindAll(name)) {
+    // /proc/<pid> belongs to the process's effective user.
+    struct stat st;
+    if (stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != self) continue;
+    if (m_services.RunsProcess(pid)) continue;
+    return pid;
+  }
+  return 0;
 }
 
 void RealWatchdogSystem::TerminateProcess(pid_t pid) { plenwick::ProcessKill(pid); }
@@ -82,8 +92,9 @@ void RestartPrintService(WatchdogSystem& sys) {
 
   if (alive && installed) {
     StopPrintService(sys);
-    // A hung server keeps its flag through the stop; it would keep the new
-    // start from serving, so it is ended first.
+    // A flag still held after the stop may be an application-mode copy of
+    // ours (started when the service could not be); it would keep the
+    // service from serving. The service's own process is systemd's to end.
     if (sys.AliveFlagExists()) TerminatePrintApps(sys);
     StartPrintService(sys);
     return;
