@@ -1,13 +1,18 @@
 # Shared steps of the end-to-end tests: a temporary program folder made from
-# the build's, its certificates, the PDF queue, and the two programs started
-# and stopped by pid.  Sourced by the test scripts; $1 of the caller is the
-# build's program folder, $2 the source tree.
+# the build's, its certificates, a CUPS server of the test's own with the PDF
+# queue (tests/support/private-cupsd.sh: nothing reaches the machine's CUPS),
+# and the two programs started and stopped by pid.  Sourced by the test
+# scripts; $1 of the caller is the build's program folder, $2 the source tree.
 set -euo pipefail
 
 E2E_BUILD_BIN=$(readlink -f "$1")
 E2E_SRC=$(readlink -f "$2")
 E2E_TMP=$(mktemp -d /tmp/plenwick-e2e.XXXXXX)
+# Searchable, so that the CUPS filters (user lp when run as root) reach the spool.
+chmod 0711 "$E2E_TMP"
 E2E_BIN=$E2E_TMP/bin
+E2E_CUPS=$E2E_TMP/cups
+E2E_CUPS_SCRIPT=$E2E_SRC/tests/support/private-cupsd.sh
 E2E_PIDS=()
 E2E_QUEUE=${PLENWICK_CUPS_QUEUE:-PlenwickPDF}
 
@@ -28,6 +33,7 @@ e2e_cleanup() {
   for pid in "${E2E_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
   sleep 0.3
   for pid in "${E2E_PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
+  bash "$E2E_CUPS_SCRIPT" stop "$E2E_CUPS" 2>/dev/null || true
   # Programs started by the tray's watchdog run from our folder too.
   for p in /proc/[0-9]*; do
     case "$(readlink "$p/exe" 2>/dev/null)" in
@@ -45,10 +51,17 @@ e2e_program_folder() {
   bash "$E2E_SRC/scripts/make-certs.sh" "$E2E_BIN/server" >/dev/null
 }
 
-# Sets E2E_OUT to the folder where the PDF queue writes.
+# Starts the test's own CUPS server with the PDF queue and points the
+# programs started after it there; the settings file names the queue.
 e2e_pdf_queue() {
-  E2E_OUT=$(PLENWICK_CUPS_QUEUE=$E2E_QUEUE bash "$E2E_SRC/scripts/cups-pdf-queue.sh" 2>"$E2E_TMP/cups.err" | tail -n 1) \
-    || e2e_skip "cupsd with a cups-pdf queue is not available here: $(cat "$E2E_TMP/cups.err")"
+  local rc=0
+  bash "$E2E_CUPS_SCRIPT" start "$E2E_CUPS" >"$E2E_TMP/cups.out" 2>&1 || rc=$?
+  [ "$rc" = 77 ] && e2e_skip "cupsd is not installed"
+  [ "$rc" = 0 ] || e2e_fail "no CUPS server of our own: $(cat "$E2E_TMP/cups.out")"
+  bash "$E2E_CUPS_SCRIPT" queue "$E2E_CUPS" "$E2E_QUEUE" >>"$E2E_TMP/cups.out" 2>&1 \
+    || e2e_fail "the PDF queue cannot be made: $(cat "$E2E_TMP/cups.out")"
+  export CUPS_SERVER=$E2E_CUPS/cups.sock CUPS_SERVERROOT=$E2E_CUPS/conf
+  unset LPDEST PRINTER
   bash "$E2E_SRC/scripts/set-printer.sh" "$E2E_BIN/PrintConfig.ini" "$E2E_QUEUE" 004_qd 007_qd
 }
 
@@ -57,7 +70,9 @@ e2e_curl() { curl -sS --max-time 60 --cacert "$E2E_BIN/server/root.crt" "$@"; }
 e2e_start_programs() {
   (cd "$E2E_TMP" && setsid "$E2E_BIN/Kelvorn" -APP_MODE </dev/null >"$E2E_TMP/kelvorn.out" 2>&1) &
   E2E_PIDS+=($!)
-  (cd "$E2E_TMP" && QT_QPA_PLATFORM=offscreen setsid "$E2E_BIN/Pallowen" </dev/null >"$E2E_TMP/pallowen.out" 2>&1) &
+  # A tray without a display, whatever the caller's session has.
+  (cd "$E2E_TMP" && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen \
+     setsid "$E2E_BIN/Pallowen" </dev/null >"$E2E_TMP/pallowen.out" 2>&1) &
   E2E_PIDS+=($!)
   local status=""
   for _ in $(seq 1 100); do
@@ -84,30 +99,12 @@ e2e_post_print() {
   e2e_fail "print job $3 was not handed over (reply '$reply')"
 }
 
-# e2e_wait_pdf <marker file> <count>: prints the newest PDF written after the marker.
+# e2e_wait_pdf <count>: waits until the queue has completed <count> jobs in
+# all and prints the PDF of the last one (the queue writes each job into the
+# same file, exactly as the program sent it).
 e2e_wait_pdf() {
-  local n=0
-  for _ in $(seq 1 240); do
-    n=$(find "$E2E_OUT" -maxdepth 1 -name '*.pdf' -newer "$1" 2>/dev/null | wc -l)
-    if [ "$n" -ge "$2" ]; then
-      # cups-pdf writes the file in place: wait until its size stops changing.
-      local f s1 s2
-      f=$(ls -t $(find "$E2E_OUT" -maxdepth 1 -name '*.pdf' -newer "$1") | head -n 1)
-      s1=$(stat -c %s "$f"); sleep 0.5; s2=$(stat -c %s "$f")
-      [ "$s1" = "$s2" ] && [ "$s1" -gt 0 ] && { echo "$f"; return 0; }
-    fi
-    sleep 0.25
-  done
-  e2e_fail "no PDF appeared in $E2E_OUT"
-}
-
-# e2e_job_text <marker file>: the text of the newest job the CUPS queue took
-# after the marker. cups-pdf re-renders a document through PostScript, which
-# keeps the drawing but not the text's character codes, so the text is read
-# from the document as the queue received it (CUPS keeps it as its job file).
-e2e_job_text() {
-  local job
-  job=$(ls -t $(find /var/spool/cups -maxdepth 1 -name 'd*-001' -newer "$1" 2>/dev/null) 2>/dev/null | head -n 1)
-  [ -n "$job" ] || e2e_fail "CUPS kept no job file of the print job"
-  pdftotext -layout "$job" -
+  bash "$E2E_CUPS_SCRIPT" wait "$E2E_CUPS" "$1" 120 >&2 || e2e_fail "the PDF queue completed no job $1"
+  local f=$E2E_CUPS/out/$E2E_QUEUE.pdf
+  [ -s "$f" ] || e2e_fail "the PDF queue wrote no file"
+  echo "$f"
 }

@@ -34,7 +34,12 @@ cmd=${1:-}
 dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || fail "usage: $0 start|queue|default|wait|stop <folder> ..."
 shift 2
-mkdir -p "$dir"
+if [ "$cmd" = start ]; then
+  mkdir -p "$dir"
+elif [ ! -d "$dir" ]; then
+  [ "$cmd" = stop ] && exit 0
+  fail "no server folder $dir"
+fi
 dir=$(cd "$dir" && pwd)
 sock=$dir/cups.sock
 export CUPS_SERVER=$sock
@@ -87,7 +92,12 @@ start() {
     root)
       user=lp; group=lp; system=root
       # Filters run as lp: they must reach the spool through the folder.
-      chmod 0755 "$dir" ;;
+      chmod 0755 "$dir"
+      local up=$dir
+      while up=$(dirname "$up") && [ "$up" != / ]; do
+        [ "$(( 0$(stat -c %a "$up") & 01 ))" -ne 0 ] \
+          || fail "the CUPS filters (user lp) cannot pass through $up"
+      done ;;
     user)
       user=$(id -un); group=$(id -gn); system=$group ;;
     namespace)
