@@ -7,8 +7,10 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -78,13 +80,28 @@ struct LogState {
     qint64 written = 0;
 };
 
+// Made on first use and never destroyed at process exit: messages may still
+// come from other objects' destructors then. Freed only by
+// UninstallHtmlLogger, when no handler of ours can be called any more.
+std::atomic<LogState*> g_state{nullptr};
+
 LogState& State()
 {
-    // Made once, thread-safe, and never destroyed: messages may still come
-    // from other objects' destructors at process exit.
-    static LogState* state = new LogState;
-    return *state;
+    LogState* s = g_state.load(std::memory_order_acquire);
+    if (s)
+        return *s;
+    static std::mutex creation;
+    std::lock_guard<std::mutex> lock(creation);
+    s = g_state.load(std::memory_order_relaxed);
+    if (!s) {
+        s = new LogState;
+        g_state.store(s, std::memory_order_release);
+    }
+    return *s;
 }
+
+// The handler that was installed before ours, given back on uninstall.
+QtMessageHandler g_previousHandler = nullptr;
 
 // A message raised while this thread writes the log (a Qt warning about the
 // file, say) must not wait for the mutex the thread already holds.
@@ -290,8 +307,30 @@ void HtmlLogHandler(QtMsgType type, const QMessageLogContext&, const QString& me
     Handle(type, message, false);
 }
 
+namespace {
+
+bool IsOurs(QtMessageHandler handler)
+{
+    return handler == HtmlLogHandlerKeepOpen || handler == HtmlLogHandler;
+}
+
+} // namespace
+
 void InstallHtmlLogger(const QString& name, int keep, bool keepOpen)
 {
-    qInstallMessageHandler(keepOpen ? HtmlLogHandlerKeepOpen : HtmlLogHandler);
+    const QtMessageHandler before = qInstallMessageHandler(keepOpen ? HtmlLogHandlerKeepOpen : HtmlLogHandler);
+    if (!IsOurs(before))
+        g_previousHandler = before;
     htmllog::SetFolder(ApplicationDirPath() + QLatin1Char('/') + name, keep);
+}
+
+void UninstallHtmlLogger()
+{
+    if (g_previousHandler) {
+        const QtMessageHandler current = qInstallMessageHandler(g_previousHandler);
+        if (!IsOurs(current))
+            qInstallMessageHandler(current); // installed after ours: not ours to remove
+        g_previousHandler = nullptr;
+    }
+    delete g_state.exchange(nullptr, std::memory_order_acq_rel); // closes the kept-open file
 }

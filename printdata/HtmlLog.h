@@ -10,6 +10,11 @@
 // The handlers never log through Qt themselves and never wait on anything but
 // their own mutex: a log folder that cannot be written loses the file entry,
 // never the call. Every line also goes to standard error.
+//
+// UninstallHtmlLogger undoes InstallHtmlLogger for a library that is about to
+// be unloaded: the process's message handler goes back to the one installed
+// before (unless someone installed another after ours), the kept-open file is
+// closed and the log's state freed. No thread may be inside a handler then.
 #ifndef PLENWICK_PRINTDATA_HTMLLOG_H
 #define PLENWICK_PRINTDATA_HTMLLOG_H
 
@@ -19,6 +24,7 @@
 #include <QtGlobal>
 
 void InstallHtmlLogger(const QString& name, int keep, bool keepOpen);
+void UninstallHtmlLogger();
 void HtmlLogHandlerKeepOpen(QtMsgType type, const QMessageLogContext& context, const QString& message);
 void HtmlLogHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 

@@ -22,3 +22,12 @@ VORNEL_EXPORT int fnVersion(char* buffer, int size)
 {
     return VornelFnVersion(buffer, size);
 }
+
+namespace {
+
+// Destroyed when the caller unloads the library (before its code is unmapped).
+struct Unloading {
+    ~Unloading() { VornelUnload(); }
+} g_unloading;
+
+} // namespace

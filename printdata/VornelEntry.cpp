@@ -5,6 +5,8 @@
 
 #include <QApplication>
 
+#include <dlfcn.h>
+
 #include <cstring>
 #include <exception>
 #include <new>
@@ -16,11 +18,27 @@ const char kVersion[3] = {'1', '.', '0'};
 // The application object keeps a reference to its argument count for its
 // whole life, and it is never destroyed here.
 int g_argc = 0;
+bool g_pinned = false;
+
+// Keeps this library mapped for the rest of the process: a handle that is
+// never closed, marked not to be deleted.
+void PinLibrary()
+{
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&PinLibrary), &info) && info.dli_fname)
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    g_pinned = true;
+}
 
 void EnsureApplication()
 {
-    if (!QCoreApplication::instance())
-        new QApplication(g_argc, nullptr);
+    if (QCoreApplication::instance())
+        return;
+    new QApplication(g_argc, nullptr);
+    // The application object now refers to g_argc and outlives the call; a
+    // host without an application of its own cannot have this library
+    // unloaded under it.
+    PinLibrary();
 }
 
 } // namespace
@@ -82,4 +100,10 @@ int VornelFnVersion(char* buffer, int size)
     if (buffer && size >= int(sizeof kVersion))
         std::memcpy(buffer, kVersion, sizeof kVersion);
     return 0;
+}
+
+void VornelUnload()
+{
+    if (!g_pinned)
+        UninstallHtmlLogger();
 }

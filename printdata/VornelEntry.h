@@ -17,5 +17,9 @@ void VornelDataFree(char* data);
 void VornelGetDllVersion(char* buffer);
 // Three bytes "1.0", no terminator, only when `size` holds them. Always 0.
 int VornelFnVersion(char* buffer, int size);
+// Undoes what the calls installed in the process (the log's message handler
+// and its state), for the library's unloading. Nothing when a call created the
+// application object: the library then stays loaded for good.
+void VornelUnload();
 
 #endif

@@ -15,6 +15,8 @@ using FnVersionFn = int (*)(char*, int);
 
 } // namespace
 
+// A host without an application object gets one from the first call, which
+// then refers to the library's memory: the library pins itself.
 TEST(VornelLibrary, StaysMappedAfterItsCallerUnloadsIt)
 {
     void* handle = dlopen(PLENWICK_BIN_DIR "/libVornel.so", RTLD_NOW | RTLD_LOCAL);
