@@ -19,11 +19,15 @@ typedef void (*DataFreeFn)(char* answer);
 
 const char kLabel[] = "CCoreServer::printthread";
 
-// dlopen handle, closed on every way out of a job.
+// dlopen handle, closed on every way out of a job. Closing the last handle
+// unmaps the library (it undoes what it installed in the process first), so
+// the next job maps whatever file the path names then: an update that
+// replaced the library by rename serves the next job, with none of the old
+// one's state.
 class Library {
  public:
   explicit Library(const std::string& path)
-      : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_NODELETE)) {}
+      : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
   ~Library() {
     if (handle_) dlclose(handle_);
   }

@@ -7,7 +7,10 @@
 // test can look at the tray while a job is inside the library. With
 // STUB_VORNEL_SPIN_MS the call spins a local event loop that long, the way a
 // modal dialog does; the .txt file's fourth line is the number of calls that
-// were running when this one began (0 unless jobs nest).
+// were running when this one began (0 unless jobs nest). STUB_VORNEL_DIR/
+// call-n.load holds "<build> <calls since this copy was loaded>\n", build
+// being STUB_VORNEL_BUILD as compiled in (1 unless given), so a test sees
+// which file served a job and whether anything survived from an earlier one.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
@@ -20,6 +23,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#ifndef STUB_VORNEL_BUILD
+#define STUB_VORNEL_BUILD 1
+#endif
 
 namespace {
 std::atomic<int> g_calls{0};
@@ -45,13 +52,16 @@ extern "C" __attribute__((visibility("default"))) int PostAndRecvEx(const char* 
     while (access((std::string(dir) + "/call-" + std::to_string(n) + ".txt").c_str(), F_OK) == 0)
       ++n;
   }
-  ++g_calls;
+  const int calls = ++g_calls;
   const int depth = g_depth++;
   bool gui = QCoreApplication::instance() != nullptr &&
              QThread::currentThread() == QCoreApplication::instance()->thread();
   if (dir) {
     std::string base = std::string(dir) + "/call-" + std::to_string(n);
     WriteFile(base + ".xml", xml ? xml : "");
+    WriteFile(base + ".load",
+              std::to_string(STUB_VORNEL_BUILD) + " " + std::to_string(calls) + "\n");
+    // Last: a test waits for this one.
     WriteFile(base + ".txt", std::to_string(type) + "\n" + (kind ? kind : "") + "\n" +
                                  (gui ? "1" : "0") + "\n" + std::to_string(depth) + "\n");
   }

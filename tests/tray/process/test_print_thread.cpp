@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "platform/named_flag.h"
 #include "tests/support/file_util.h"
@@ -67,4 +68,29 @@ TEST_F(PrintThreadTest, JobsRunOneAtATimeOnTheGuiThread) {
   EXPECT_EQ(ReadFile(Call(2)), "5\n03\n1\n0\n");
   EXPECT_FALSE(FileExists(Call(3)));
   EXPECT_NE(Post("messageID=5&dylx=0&type=01&XMLKey=<a/>"), 0);
+}
+
+// An update renames a new library into place while a job runs inside the old
+// one: that job finishes on the old code, the next one runs the new build
+// from a fresh load.
+TEST_F(PrintThreadTest, AReplacedLibraryServesTheNextJob) {
+  const std::string library = dir_ + "/libVornel.so";
+  auto install = [&](const std::string& source) {
+    std::filesystem::copy_file(source, library + ".new");
+    std::filesystem::rename(library + ".new", library);
+  };
+  install(TRAY_STUB_VORNEL);
+  PrintThread thread;
+  thread.SetLibraryPath(library);
+  ASSERT_TRUE(thread.Start(nullptr));
+  thread.AcceptJobs();
+
+  ASSERT_EQ(Post("messageID=1&dylx=0&type=01&XMLKey=<a/>"), 0);
+  ASSERT_TRUE(WaitFor(5000, [&] { return FileExists(Call(0)); }));
+  install(TRAY_STUB_VORNEL_2);
+  ASSERT_EQ(Post("messageID=2&dylx=0&type=01&XMLKey=<a/>"), 0);
+  ASSERT_TRUE(WaitFor(5000, [&] { return FileExists(Call(1)); }));
+  thread.Stop();
+  EXPECT_EQ(ReadFile(dir_ + "/call-0.load"), "1 1\n");
+  EXPECT_EQ(ReadFile(dir_ + "/call-1.load"), "2 1\n");
 }
