@@ -55,7 +55,7 @@ e2e_program_folder() {
 # programs started after it there; the settings file names the queue.
 e2e_pdf_queue() {
   local rc=0
-  bash "$E2E_CUPS_SCRIPT" start "$E2E_CUPS" >"$E2E_TMP/cups.out" 2>&1 || rc=$?
+  bash "$E2E_CUPS_SCRIPT" start "$E2E_CUPS" $$ >"$E2E_TMP/cups.out" 2>&1 || rc=$?
   [ "$rc" = 77 ] && e2e_skip "cupsd is not installed"
   [ "$rc" = 0 ] || e2e_fail "no CUPS server of our own: $(cat "$E2E_TMP/cups.out")"
   bash "$E2E_CUPS_SCRIPT" queue "$E2E_CUPS" "$E2E_QUEUE" >>"$E2E_TMP/cups.out" 2>&1 \

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 namespace {
 
 const char kScript[] = PLENWICK_SOURCE_DIR "/tests/support/private-cupsd.sh";
@@ -65,7 +67,8 @@ bool PrivateCups::Start()
         m_error = QStringLiteral("no temporary folder");
         return false;
     }
-    if (!Script({QStringLiteral("start"), m_dir.path()}))
+    // Our pid: should this program be killed, its cupsd ends too.
+    if (!Script({QStringLiteral("start"), m_dir.path(), QString::number(getpid())}))
         return false;
     m_running = true;
     PointCupsAt(m_dir.path());

@@ -7,9 +7,11 @@
 # CUPS_SERVER=<folder>/cups.sock; the machine's cupsd, its queues, its default
 # printer and its jobs are never asked nor touched.
 #
-#   private-cupsd.sh start <folder>
+#   private-cupsd.sh start <folder> [owner pid]
 #       Makes the folder's tree, starts cupsd and waits until it answers.
-#       Prints "CUPS_SERVER=<socket>" and "CUPSD_PID=<pid>".
+#       Prints "CUPS_SERVER=<socket>" and "CUPSD_PID=<pid>". With an owner,
+#       cupsd also ends when that process ends without stopping it (a test
+#       killed on a time-out).
 #   private-cupsd.sh queue <folder> <name> [lpadmin options...]
 #       Adds an enabled queue writing <folder>/out/<name>.pdf; extra options
 #       (for example -D "description") go to lpadmin.
@@ -63,15 +65,19 @@ cupsd_mode() {
   fi
 }
 
+# Whether pid is the cupsd of this folder (a pid of a process that has
+# ended may since name another).
+ours() { grep -qF "$dir/conf/cupsd.conf" "/proc/$1/cmdline" 2>/dev/null; }
+
 stop() {
   [ -f "$dir/cupsd.pid" ] || return 0
   local pid
   pid=$(cat "$dir/cupsd.pid")
   rm -f "$dir/cupsd.pid"
-  [ -n "$pid" ] || return 0
+  [ -n "$pid" ] && ours "$pid" || return 0
   kill "$pid" 2>/dev/null || true
   for _ in $(seq 1 100); do
-    kill -0 "$pid" 2>/dev/null || return 0
+    ours "$pid" || return 0
     sleep 0.05
   done
   kill -9 "$pid" 2>/dev/null || true
@@ -161,6 +167,13 @@ CONF
     cat "$dir/log/cupsd.out" "$dir/log/error_log" >&2 2>/dev/null || true
     fail "cupsd did not start"
   fi
+  local owner=${1:-}
+  if [ -n "$owner" ]; then
+    export -f ours
+    DIR=$dir setsid bash -c 'dir=$DIR
+      while kill -0 "$1" 2>/dev/null && ours "$2"; do sleep 1; done
+      ours "$2" && kill "$2"' watch "$owner" "$pid" </dev/null >/dev/null 2>&1 &
+  fi
   echo "CUPS_SERVER=$sock"
   echo "CUPSD_PID=$pid"
 }
@@ -186,7 +199,7 @@ wait_jobs() {
 }
 
 case $cmd in
-  start) start ;;
+  start) start "$@" ;;
   queue) queue "$@" ;;
   default) lpadmin -d "${1:?queue name}" || fail "cannot make ${1} the default" ;;
   wait) wait_jobs "$@" ;;
