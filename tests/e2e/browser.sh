@@ -30,7 +30,7 @@ for _ in $(seq 1 50); do [ -f "$E2E_TMP/port" ] && break; sleep 0.1; done
 [ -f "$E2E_TMP/port" ] || e2e_fail "the page server did not start"
 url="http://127.0.0.1:$(cat "$E2E_TMP/port")/index.html"
 
-HOME=$home chromium --headless=new --no-sandbox --disable-gpu --disable-quic --no-first-run \
+HOME=$home TMPDIR=$E2E_TMP chromium --headless=new --no-sandbox --disable-gpu --disable-quic --no-first-run \
   --disable-background-networking --disable-component-update --disable-sync \
   --user-data-dir="$E2E_TMP/profile" "$url" >"$E2E_TMP/chromium.out" 2>&1 &
 E2E_PIDS+=($!)
