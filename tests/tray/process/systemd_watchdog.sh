@@ -5,10 +5,10 @@
 # cgroup namespaces, on a root of its own: an overlay of / whose upper layer is
 # a tmpfs, so nothing it writes reaches this machine (booted on the machine's
 # own root, its tmpfiles step would empty the machine's /tmp). As in a
-# container, /sys and /proc/sys are read-only, /dev holds only a few plain
-# device nodes of its own (no console, no virtual terminals: seat0 then makes
-# every new session active),
-# and the cgroup tree is a fresh one below ours. The boot goes to a small
+# container, /sys, /proc/sys and /proc/sysrq-trigger are read-only, /dev holds
+# only a few device nodes of its own (no console, no virtual terminals: seat0
+# then makes every new session active), and the cgroup tree is a fresh one
+# below ours. The boot goes to a small
 # target (dbus, logind); kernel-wide units are masked.
 #
 # In it: scripts/install.sh installs the service, its unit and the polkit rule;
@@ -95,8 +95,11 @@ mkdir "$S/upper" "$S/work" "$S/root"
 mount -t overlay plenwick-systemd -o "lowerdir=/,upperdir=$S/upper,workdir=$S/work" "$S/root"
 R=$S/root
 mount -t proc proc "$R/proc"
-mount --bind "$R/proc/sys" "$R/proc/sys"
-mount -o remount,bind,ro "$R/proc/sys"
+for ro in sys sysrq-trigger; do
+  [ -e "$R/proc/$ro" ] || continue
+  mount --bind "$R/proc/$ro" "$R/proc/$ro"
+  mount -o remount,bind,ro "$R/proc/$ro"
+done
 mount --rbind /sys "$R/sys"
 mount -o remount,bind,ro "$R/sys"
 mount -t cgroup2 cgroup2 "$R/sys/fs/cgroup"
@@ -189,7 +192,12 @@ booted() {
   [ "$s" = running ] || [ "$s" = degraded ]
 }
 start=$SECONDS
-wait_for 600 booted || skip "systemd did not boot within 60 s here: $(in_ns systemctl is-system-running 2>&1)"
+until booted; do
+  kill -0 "$PID1" 2>/dev/null || skip "the namespaces ended while booting (their output is above)"
+  [ $((SECONDS - start)) -lt 60 ] ||
+    skip "systemd did not boot within 60 s here: $(in_ns systemctl is-system-running 2>&1)"
+  sleep 0.2
+done
 say "systemd booted in $((SECONDS - start)) s"
 
 # ---- installation, as an administrator would run it.
