@@ -58,8 +58,14 @@ remove_cgroup() {
   done
   say "warning: cannot remove $cg"
 }
+# Each cgroup and scratch folder is named by the pid of its run; those of a
+# run still going are kept.
 for old in "$cgparent"/plenwick-systemd-*; do
-  [ -d "$old" ] && remove_cgroup "$old"
+  [ -d "$old" ] && ! kill -0 "${old##*-}" 2>/dev/null && remove_cgroup "$old"
+done
+for old in /tmp/plenwick-systemd-*.*; do
+  owner=${old#/tmp/plenwick-systemd-}
+  [ -d "$old" ] && ! kill -0 "${owner%%.*}" 2>/dev/null && rmdir "$old" 2>/dev/null
 done
 
 probe=$(mktemp -d /tmp/plenwick-probe.XXXXXX)
@@ -70,7 +76,7 @@ rc=$?
 rmdir "$probe"
 [ "$rc" -eq 0 ] || skip "an overlay of / on a tmpfs cannot be mounted here"
 
-SCRATCH=$(mktemp -d /tmp/plenwick-systemd.XXXXXX)
+SCRATCH=$(mktemp -d "/tmp/plenwick-systemd-$$.XXXXXX")
 CG=$cgparent/plenwick-systemd-$$
 mkdir "$CG" || skip "cannot make a cgroup under $cgparent"
 LAUNCHER=""
