@@ -14,8 +14,9 @@
 # In it: scripts/install.sh installs the service, its unit and the polkit rule;
 # a user with a local, active session runs Pallowen; the service is found
 # stopped and started with one failed heart; a hung service (SIGSTOP) is
-# stopped through systemd and started again. pkcheck then shows what the rule
-# grants and refuses.
+# stopped through systemd and started again, also when it ignores the stop
+# (systemd kills it after the unit's TimeoutStopSec, within the tray's ten
+# polls). pkcheck then shows what the rule grants and refuses.
 #
 # Usage: systemd_watchdog.sh <build program folder> <source tree>
 # Exit 77 (skipped) when this machine cannot boot systemd so.
@@ -84,7 +85,7 @@ PID1=""
 
 cleanup() {
   [ -n "$CG" ] && remove_cgroup "$CG"
-  [ -n "$LAUNCHER" ] && { kill -9 "$LAUNCHER"; wait "$LAUNCHER"; } 2>/dev/null
+  [ -n "$LAUNCHER" ] && kill -9 "$LAUNCHER" 2>/dev/null
   rmdir "$SCRATCH" 2>/dev/null || say "warning: $SCRATCH is not empty"
 }
 trap cleanup EXIT
@@ -158,6 +159,7 @@ exec env -i container=plenwick-test /lib/systemd/systemd --system --unit=plenwic
   exec setpriv --pdeathsig KILL unshare --mount --pid --net --uts --ipc --cgroup --fork \
     --propagation private --kill-child=SIGKILL bash -c "$BOOT" boot "$SCRATCH" "$BIN" "$SRC" ) &
 LAUNCHER=$!
+disown  # its end, by the kill in cleanup, is no news
 
 in_ns() { nsenter --target "$PID1" --mount --uts --ipc --net --pid --cgroup "$@"; }
 
@@ -278,6 +280,22 @@ no_user_kelvorn || fail "the tray ran Kelvorn -APP_MODE instead of restarting th
 # The test's own stop above, then the tray's.
 [ "$(in_ns journalctl --no-pager -u $UNIT | grep -c "Stopped qelt")" -ge 2 ] || fail "systemd did not stop $UNIT"
 say "the hung service was stopped and started again in $((SECONDS - start)) s"
+
+# ---- one that ignores the stop as well: systemd kills it after the unit's
+# TimeoutStopSec, while the tray still polls, and the tray starts it again.
+in_ns sh -c 'mkdir -p /run/systemd/system/qelt.service.d &&
+  printf "[Service]\nKillSignal=SIGWINCH\n" >/run/systemd/system/qelt.service.d/deaf.conf &&
+  systemctl daemon-reload' || fail "cannot make the service ignore its stop"
+wait_for 50 status_answers || fail "the service does not answer before the second hang"
+HUNG=$(main_pid $UNIT)
+in_ns kill -STOP "$HUNG"
+start=$SECONDS
+wait_for 600 service_runs_other_than "$HUNG" || fail "the deaf service was not replaced within 60 s"
+wait_for 50 status_answers || fail "the service started after the kill does not answer"
+in_ns journalctl --no-pager -u $UNIT | grep -q "timed out. Killing" \
+  || fail "the deaf service was not killed by systemd's stop time-out"
+no_user_kelvorn || fail "the tray ran Kelvorn -APP_MODE after the stop time-out"
+say "the service that ignored its stop was killed by systemd and started again in $((SECONDS - start)) s"
 
 # ---- what the rule grants: pkcheck as the service manager asks.
 # expect <yes|no> <pid> <action> [unit verb]
