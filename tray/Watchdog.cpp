@@ -1,6 +1,5 @@
 #include "tray/Watchdog.h"
 
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,9 +19,8 @@ bool RealWatchdogSystem::AliveFlagExists() {
 pid_t RealWatchdogSystem::FindProcessIdByName(const std::string& name) {
   const uid_t self = geteuid();
   for (pid_t pid : plenwick::ProcessFindAll(name)) {
-    // /proc/<pid> belongs to the process's effective user.
-    struct stat st;
-    if (stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != self) continue;
+    uid_t owner = 0;
+    if (!plenwick::ProcessUid(pid, &owner) || owner != self) continue;
     if (m_services.RunsProcess(pid)) continue;
     return pid;
   }
