@@ -10,6 +10,7 @@ pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
+pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb)
 
 # http-parser ships no pkg-config file on Debian.
 find_path(HTTP_PARSER_INCLUDE_DIR http_parser.h REQUIRED)
