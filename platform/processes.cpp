@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <time.h>
 #include <signal.h>
 #include <spawn.h>
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -189,16 +191,9 @@ int64_t NowMs() {
   return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-}  // namespace
-
-int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>& args,
-                           pid_t* out_pid) {
-  pid_t pid = 0;
-  int rc = SpawnChild(path, args, true, -1, &pid);
-  if (rc != 0) return rc;
-
-  /* Only this child is waited for; other children's statuses stay with
-   * their owners. */
+/* Only this child is waited for; other children's statuses stay with their
+ * owners. */
+void ReapWhenEnded(pid_t pid) {
   try {
     std::thread([pid] {
       int status = 0;
@@ -209,6 +204,124 @@ int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>
     /* The child runs; without a thread to reap it, it stays a zombie once
      * it ends, until we end. Better than taking the caller down. */
   }
+}
+
+/* A pipe's two ends, closed when it goes. */
+class Pipe {
+ public:
+  Pipe() {
+    if (pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
+  }
+  ~Pipe() {
+    CloseRead();
+    CloseWrite();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  bool ok() const { return fds_[0] >= 0; }
+  int read_end() const { return fds_[0]; }
+  int write_end() const { return fds_[1]; }
+  void CloseRead() { Close(&fds_[0]); }
+  void CloseWrite() { Close(&fds_[1]); }
+
+ private:
+  static void Close(int* fd) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+  int fds_[2];
+};
+
+/* The forked child, up to exec: async-signal-safe calls only, every signal
+ * blocked on entry. Waits for a byte on |gate|; a failed exec writes its
+ * errno to |report| (closed on exec). */
+[[noreturn]] void HeldChild(const char* path, char* const* argv, int gate, int report) {
+  struct sigaction dfl;
+  memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  /* Ignored signals would survive exec; handlers of ours must not run here. */
+  for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &dfl, nullptr);
+  char go = 0;
+  ssize_t n;
+  while ((n = read(gate, &go, 1)) < 0 && errno == EINTR) {
+  }
+  if (n != 1) _exit(127);  // the parent died or gave up
+  setsid();
+  int null = open("/dev/null", O_RDWR);
+  if (null < 0) _exit(127);
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fd != null) dup2(null, fd);
+  }
+  /* Nothing but 0-2 and the report pipe (closed by exec) stays open. */
+  if (report > 3) close_range(3, unsigned(report) - 1, 0);
+  close_range(unsigned(report) + 1, ~0U, 0);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execve(path, argv, environ);
+  int err = errno;
+  ssize_t w = write(report, &err, sizeof err);
+  (void)w;
+  _exit(127);
+}
+
+}  // namespace
+
+int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>& args,
+                           pid_t* out_pid) {
+  pid_t pid = 0;
+  int rc = SpawnChild(path, args, true, -1, &pid);
+  if (rc != 0) return rc;
+  ReapWhenEnded(pid);
+  if (out_pid) *out_pid = pid;
+  return 0;
+}
+
+int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::string>& args,
+                             pid_t* out_pid, const std::function<void(pid_t)>& before_exec) {
+  if (path.empty() || path[0] != '/') return EINVAL;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(path.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+
+  /* posix_spawn cannot hold a child before exec: fork, with everything the
+   * child needs made beforehand. */
+  Pipe gate, report;
+  if (!gate.ok() || !report.ok()) return EMFILE;
+  sigset_t all, old;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &old);
+  pid_t pid = fork();
+  if (pid == 0) HeldChild(path.c_str(), argv.data(), gate.read_end(), report.write_end());
+  int fork_errno = errno;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  if (pid < 0) return fork_errno;
+  gate.CloseRead();
+  report.CloseWrite();
+
+  /* A failed placement does not stop the start. */
+  try {
+    if (before_exec) before_exec(pid);
+  } catch (...) {
+  }
+  char go = 1;
+  while (write(gate.write_end(), &go, 1) < 0 && errno == EINTR) {
+  }
+  gate.CloseWrite();
+
+  /* End of file: the exec went through. */
+  int err = 0;
+  ssize_t n;
+  while ((n = read(report.read_end(), &err, sizeof err)) < 0 && errno == EINTR) {
+  }
+  if (n == ssize_t(sizeof err)) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return err != 0 ? err : ECHILD;
+  }
+  ReapWhenEnded(pid);
   if (out_pid) *out_pid = pid;
   return 0;
 }

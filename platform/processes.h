@@ -12,6 +12,11 @@
  * those three, default signal handling and an empty signal mask. The child is
  * reaped by a small detached thread of ours, so it never stays a zombie.
  *
+ * A held start (ProcessSpawnDetachedHeld) is the same, except that the child
+ * waits before it runs the program until a function of the caller has had
+ * its pid (to place it somewhere first): no instruction of the program runs
+ * before that function has returned.
+ *
  * Running (ProcessRun) is the same start, waited for with a time-out.
  */
 #ifndef PLENWICK_PLATFORM_PROCESSES_H
@@ -19,6 +24,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +54,15 @@ int ProcessKill(pid_t pid);
  * above: 0 with the child's pid in *pid (when not null), or an errno value. */
 int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>& args,
                            pid_t* pid);
+
+/* As ProcessSpawnDetached, but |before_exec| (may be empty) is called on the
+ * calling thread with the child's pid while the child waits; the program
+ * starts once it has returned (an exception it throws is dropped). A child
+ * whose parent dies before that ends without running the program. Same
+ * results; a failed exec is reported as its errno value, after before_exec
+ * has run. */
+int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::string>& args,
+                             pid_t* pid, const std::function<void(pid_t)>& before_exec);
 
 /* Runs |path| with |args| the same way (no shell, /dev/null for stdin and
  * stderr, clean signal state) but as a child we wait for: its stdout is

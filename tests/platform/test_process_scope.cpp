@@ -1,0 +1,102 @@
+#include "platform/process_scope.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "platform/processes.h"
+#include "tests/support/file_util.h"
+
+using namespace plenwick;
+
+namespace {
+
+// The file's text once it holds a line, "" after 5 s.
+std::string WaitForLine(const std::string& path) {
+  for (int i = 0; i < 500; ++i) {
+    std::string text = ReadFile(path);
+    if (!text.empty() && text.back() == '\n') return text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return {};
+}
+
+// A child that writes its pid, session and arguments, then goes on as sleep.
+std::vector<std::string> Reporter(const std::string& out) {
+  return {"-c", "echo $$ $(cut -d' ' -f6 /proc/$$/stat) \"$1\" >" + out + "; exec sleep 30",
+          "sh", "a b $HOME"};
+}
+
+// The descriptors open in pid once it runs sleep: "0,1,2," for a clean start.
+std::string SleeperFds(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  for (int i = 0; i < 500 && ReadFile(proc + "/comm") != "sleep\n"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::string fds;
+  for (int fd = 0; fd < 64; ++fd) {
+    if (access((proc + "/fd/" + std::to_string(fd)).c_str(), F_OK) == 0)
+      fds += std::to_string(fd) + ",";
+  }
+  kill(pid, SIGKILL);
+  return fds;
+}
+
+}  // namespace
+
+// Held start: the program runs only after before_exec saw the pid, with the
+// plain start's process state (own session, 0-2 only, argv untouched).
+TEST(ProcessScope, HeldStartRunsTheProgramAfterBeforeExec) {
+  std::string dir = MakeTempDir("pw-scope");
+  ASSERT_FALSE(dir.empty());
+  const std::string out = dir + "/out";
+  pid_t seen = 0, pid = 0;
+  bool early = false;
+  // Not closed on exec: the child must not get it all the same.
+  int stray = open("/dev/null", O_RDONLY);
+  ASSERT_EQ(ProcessSpawnDetachedHeld("/bin/sh", Reporter(out), &pid, [&](pid_t child) {
+              seen = child;
+              std::this_thread::sleep_for(std::chrono::milliseconds(100));
+              early = access(out.c_str(), F_OK) == 0;
+            }),
+            0);
+  close(stray);
+  EXPECT_EQ(seen, pid);
+  EXPECT_FALSE(early) << "the program ran before before_exec returned";
+  EXPECT_EQ(WaitForLine(out), std::to_string(pid) + " " + std::to_string(pid) + " a b $HOME\n");
+  EXPECT_EQ(SleeperFds(pid), "0,1,2,");
+
+  EXPECT_EQ(ProcessSpawnDetachedHeld("relative", {}, nullptr, nullptr), EINVAL);
+  bool called = false;
+  EXPECT_EQ(ProcessSpawnDetachedHeld("/nonexistent/prog", {}, nullptr,
+                                     [&](pid_t) { called = true; }),
+            ENOENT);
+  EXPECT_TRUE(called);
+  RemoveTree(dir);
+}
+
+// Outside the unit (here: no systemd at all) nothing is moved and the start
+// is the plain one.
+TEST(ProcessScope, OutsideTheUnitStartsUnchanged) {
+  std::string dir = MakeTempDir("pw-scope");
+  ASSERT_FALSE(dir.empty());
+  const std::string out = dir + "/out";
+  EXPECT_FALSE(ProcessScopeInUnit("qelt.service"));
+  pid_t pid = 0;
+  int scope = 0;
+  ASSERT_EQ(ProcessSpawnOutliving("/bin/sh", Reporter(out), "qelt.service", "plenwick-test",
+                                  "test", &pid, &scope),
+            0);
+  EXPECT_EQ(scope, kProcessScopeNotInUnit);
+  EXPECT_EQ(WaitForLine(out), std::to_string(pid) + " " + std::to_string(pid) + " a b $HOME\n");
+  EXPECT_EQ(SleeperFds(pid), "0,1,2,");
+  EXPECT_EQ(ProcessSpawnOutliving("/nonexistent/prog", {}, "qelt.service", "plenwick-test",
+                                  "test", nullptr, &scope),
+            ENOENT);
+  RemoveTree(dir);
+}
