@@ -22,9 +22,11 @@
 #include "core/StrUtil.h"
 #include "core/libcurl/httpclient2.h"
 #include "platform/process_facts.h"
+#include "platform/process_scope.h"
 #include "platform/processes.h"
 #include "service/BusHelper.h"
 #include "service/RemoteService.h"
+#include "service/ServiceMain.h"
 #include "service/Unrar.h"
 #include "service/Unzip.h"
 
@@ -40,6 +42,8 @@ const char kBadReply[] = "服务端返回的版本信息数据格式不合法";
 const char kFolderPrefix[] = "plenwick-update-";
 // In a package's folder while its installer runs: "<pid> <start time>".
 const char kInstallerMark[] = ".installer";
+// Installers run in a systemd scope of this name and their pid.
+const char kInstallerScopePrefix[] = "plenwick-installer";
 
 constexpr long kRemotePostSeconds = 20;
 constexpr curl_off_t kDownloadMax = 256 << 20;
@@ -313,7 +317,15 @@ bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid
   switch (m_packageKind) {
     case kPackageExe: {
       int rc = chmod(localPath.c_str(), 0700) == 0 ? 0 : errno;
-      if (rc == 0) rc = plenwick::ProcessSpawnDetached(localPath, {}, installer);
+      // An installer often stops or restarts this service: out of the
+      // service's group, that stop does not end it halfway.
+      int scope = plenwick::kProcessScopeNotInUnit;
+      const std::string unit = std::string(kKelvornServiceName) + ".service";
+      if (rc == 0)
+        rc = plenwick::ProcessSpawnOutliving(localPath, {}, unit, kInstallerScopePrefix,
+                                             "Update installer " + localPath, installer, &scope);
+      if (rc == 0 && scope > 0)
+        WriteLog("安装包未能移出服务的进程组：%d", kLabel, __LINE__, scope);
       if (rc != 0) {
         WriteLog("安装包运行失败：%d", kLabel, __LINE__, rc);
         char text[260];

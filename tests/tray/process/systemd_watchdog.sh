@@ -16,14 +16,17 @@
 # stopped and started with one failed heart; a hung service (SIGSTOP) is
 # stopped through systemd and started again, also when it ignores the stop
 # (systemd kills it after the unit's TimeoutStopSec, within the tray's ten
-# polls). pkcheck then shows what the rule grants and refuses.
+# polls). pkcheck then shows what the rule grants and refuses. Last, a
+# program started by a service the way the service starts an update installer
+# outlives a stop of that service that it asks for itself.
 #
-# Usage: systemd_watchdog.sh <build program folder> <source tree>
+# Usage: systemd_watchdog.sh <build program folder> <source tree> <process_scope_probe>
 # Exit 77 (skipped) when this machine cannot boot systemd so.
 set -uo pipefail
 
 BIN=$(readlink -f "$1")
 SRC=$(readlink -f "$2")
+PROBE=$(readlink -f "$3")
 TRAY_USER=plenwick-tray
 UNIT=qelt.service
 
@@ -37,6 +40,7 @@ for f in /lib/systemd/systemd /usr/lib/polkit-1/polkitd /usr/bin/pkcheck /usr/bi
 done
 grep -qs pam_systemd /etc/pam.d/common-session || skip "pam_systemd is not in /etc/pam.d/common-session (libpam-systemd)"
 [ -x "$BIN/Kelvorn" ] && [ -x "$BIN/Pallowen" ] || skip "no Kelvorn and Pallowen in $BIN"
+[ -x "$PROBE" ] || skip "no process_scope_probe at $3"
 
 # The cgroup v2 tree: the whole /sys/fs/cgroup, or its "unified" part.
 cgmount=""
@@ -93,7 +97,7 @@ trap 'exit 1' INT TERM
 
 # The first process of the namespaces: lays out the root, enters it, and
 # becomes systemd. Runs with $1 = the scratch folder, $2 = the build's program
-# folder, $3 = the source tree.
+# folder, $3 = the source tree, $4 = the scope probe.
 BOOT='
 set -eu
 S=$1
@@ -129,6 +133,8 @@ mount --bind "$2" "$R/opt/plenwick-test/bin"
 mount -o remount,bind,ro "$R/opt/plenwick-test/bin"
 mount --bind "$3" "$R/opt/plenwick-test/src"
 mount -o remount,bind,ro "$R/opt/plenwick-test/src"
+touch "$R/opt/plenwick-test/scope-probe"
+mount --bind "$4" "$R/opt/plenwick-test/scope-probe"
 cd "$R"
 mkdir .oldroot
 pivot_root . .oldroot
@@ -157,7 +163,7 @@ exec env -i container=plenwick-test /lib/systemd/systemd --system --unit=plenwic
 # setpriv: the namespaces die with this script, even when it is killed.
 ( echo "$BASHPID" >"$CG/cgroup.procs" &&
   exec setpriv --pdeathsig KILL unshare --mount --pid --net --uts --ipc --cgroup --fork \
-    --propagation private --kill-child=SIGKILL bash -c "$BOOT" boot "$SCRATCH" "$BIN" "$SRC" ) &
+    --propagation private --kill-child=SIGKILL bash -c "$BOOT" boot "$SCRATCH" "$BIN" "$SRC" "$PROBE" ) &
 LAUNCHER=$!
 disown  # its end, by the kill in cleanup, is no news
 
@@ -340,4 +346,35 @@ wait_for 50 tray_inactive || fail "the tray's session stayed active"
 expect no "$TRAY" $MANAGE $UNIT start
 expect yes "$(main_pid plenwick-second)" $MANAGE $UNIT stop
 say "the polkit rule grants start, stop and restart of $UNIT to local, active sessions only"
+
+# ---- an installer outlives the stop of the service that started it, which
+# it asks for itself; the service still stops. The probe runs as <unit>
+# and counts <own> as its unit: in its own unit it moves the child into a
+# scope, under any other name it starts it plainly (the control case, where
+# the stop kills the child before it writes its marker).
+# probe_stop <unit> <own> <marker>
+probe_stop() {
+  local unit=$1 own=$2 marker=$3
+  in_ns systemd-run --quiet --unit="$unit" --property=Type=exec /opt/plenwick-test/scope-probe \
+    "$own" /bin/sh -c "systemctl stop $unit; echo stopped >$marker" >/dev/null \
+    || fail "systemd-run $unit failed"
+  unit_stopped() {
+    case "$(in_ns systemctl show -p ActiveState --value "$unit")" in inactive | failed) ;; *) false ;; esac
+  }
+  wait_for 100 unit_stopped || fail "$unit was not stopped"
+}
+scope_gone() { [ -z "$(in_ns systemctl list-units --no-legend --all 'plenwick-probe-*')" ]; }
+marker_written() { in_ns test -s "$1"; }
+start=$SECONDS
+probe_stop plenwick-outliving.service plenwick-outliving.service /run/plenwick-outliving.mark
+wait_for 100 marker_written /run/plenwick-outliving.mark \
+  || fail "the child did not outlive the stop of its service"
+in_ns journalctl --no-pager -o cat -u plenwick-outliving.service | grep -q "^start 0 pid [0-9]* scope 0$" \
+  || fail "the probe did not move its child into a scope"
+in_ns pgrep -f /opt/plenwick-test/scope-probe >/dev/null && fail "the stopped probe still runs"
+wait_for 50 scope_gone || fail "the child's scope stayed after it ended"
+probe_stop plenwick-plain.service none.service /run/plenwick-plain.mark
+sleep 0.5
+! marker_written /run/plenwick-plain.mark || fail "control: a plainly started child outlived the stop"
+say "a child moved into a scope outlives the stop of its service, which it asked for ($((SECONDS - start)) s)"
 say "PASS"
