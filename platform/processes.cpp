@@ -210,7 +210,10 @@ void ReapWhenEnded(pid_t pid) {
 class Pipe {
  public:
   Pipe() {
-    if (pipe2(fds_, O_CLOEXEC) != 0) fds_[0] = fds_[1] = -1;
+    if (pipe2(fds_, O_CLOEXEC) != 0) {
+      error_ = errno;
+      fds_[0] = fds_[1] = -1;
+    }
   }
   ~Pipe() {
     CloseRead();
@@ -218,7 +221,7 @@ class Pipe {
   }
   Pipe(const Pipe&) = delete;
   Pipe& operator=(const Pipe&) = delete;
-  bool ok() const { return fds_[0] >= 0; }
+  int error() const { return error_; }  // of the pipe's making, 0 when made
   int read_end() const { return fds_[0]; }
   int write_end() const { return fds_[1]; }
   void CloseRead() { Close(&fds_[0]); }
@@ -230,12 +233,17 @@ class Pipe {
     *fd = -1;
   }
   int fds_[2];
+  int error_ = 0;
 };
 
 /* The forked child, up to exec: async-signal-safe calls only, every signal
  * blocked on entry. Waits for a byte on |gate|; a failed exec writes its
- * errno to |report| (closed on exec). */
-[[noreturn]] void HeldChild(const char* path, char* const* argv, int gate, int report) {
+ * errno to |report| (closed on exec). |parent_ends| are the parent's ends of
+ * the two pipes: closed first, so the parent's death is an end of file. */
+[[noreturn]] void HeldChild(const char* path, char* const* argv, int gate, int report,
+                           const int parent_ends[2]) {
+  close(parent_ends[0]);
+  close(parent_ends[1]);
   struct sigaction dfl;
   memset(&dfl, 0, sizeof dfl);
   dfl.sa_handler = SIG_DFL;
@@ -285,15 +293,20 @@ int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::str
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  /* posix_spawn cannot hold a child before exec: fork, with everything the
-   * child needs made beforehand. */
+  /* posix_spawn cannot hold a child before exec: a fork, with everything the
+   * child needs made beforehand. _Fork runs no atfork handlers of the
+   * libraries in this process, whose locks other threads may hold. */
   Pipe gate, report;
-  if (!gate.ok() || !report.ok()) return EMFILE;
+  if (gate.error() != 0) return gate.error();
+  if (report.error() != 0) return report.error();
   sigset_t all, old;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &old);
-  pid_t pid = fork();
-  if (pid == 0) HeldChild(path.c_str(), argv.data(), gate.read_end(), report.write_end());
+  pid_t pid = _Fork();
+  if (pid == 0) {
+    const int parent_ends[2] = {gate.write_end(), report.read_end()};
+    HeldChild(path.c_str(), argv.data(), gate.read_end(), report.write_end(), parent_ends);
+  }
   int fork_errno = errno;
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   if (pid < 0) return fork_errno;
