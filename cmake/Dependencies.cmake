@@ -24,8 +24,9 @@ set_target_properties(http_parser::http_parser PROPERTIES
 # One GoogleTest binary; each case becomes its own CTest test. ISOLATED cases
 # run in namespaces of their own (tests/support/isolated.sh): they may use port
 # 18086, the fixed names and /dev/shm while the real programs run. SERIAL
-# cases also share one lock, for what namespaces do not separate (the CUPS
-# queue, the machine's load during timed waits); SERIAL implies ISOLATED.
+# cases also share one lock, for what namespaces do not separate (the print
+# settings file of the test folder, the machine's load during timed waits);
+# SERIAL implies ISOLATED.
 set(PLENWICK_ISOLATED_RUNNER ${CMAKE_CURRENT_LIST_DIR}/../tests/support/isolated.sh)
 function(plenwick_test name)
   cmake_parse_arguments(T "SERIAL;ISOLATED" "" "SOURCES;LIBS;LABELS" ${ARGN})
