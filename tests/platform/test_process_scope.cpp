@@ -38,10 +38,17 @@ std::string SleeperFds(pid_t pid) {
   const std::string proc = "/proc/" + std::to_string(pid);
   for (int i = 0; i < 500 && ReadFile(proc + "/comm") != "sleep\n"; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Right after the exec the loader still has a library open for a moment:
+  // a descriptor that stays for a second is a leaked one.
   std::string fds;
-  for (int fd = 0; fd < 64; ++fd) {
-    if (access((proc + "/fd/" + std::to_string(fd)).c_str(), F_OK) == 0)
-      fds += std::to_string(fd) + ",";
+  for (int i = 0; i < 200; ++i) {
+    fds.clear();
+    for (int fd = 0; fd < 64; ++fd) {
+      if (access((proc + "/fd/" + std::to_string(fd)).c_str(), F_OK) == 0)
+        fds += std::to_string(fd) + ",";
+    }
+    if (fds == "0,1,2,") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   kill(pid, SIGKILL);
   return fds;
