@@ -75,12 +75,7 @@ bool IsObjectFile(const char* file) {
 int CreatorRuns(const std::string& record) {
   std::string text;
   if (!ReadProcFile(record, &text)) return -1;
-  long long pid = 0;
-  unsigned long long start = 0;
-  char end = 0;
-  if (sscanf(text.c_str(), "%lld %llu%c", &pid, &start, &end) != 3 || end != '\n' || pid <= 0)
-    return -1;
-  return ProcessStartTime(static_cast<pid_t>(pid)) == start ? 1 : 0;
+  return ProcessIdentityRuns(text);
 }
 
 bool OlderThan(const std::string& path, time_t now, time_t seconds) {
@@ -149,15 +144,13 @@ std::string NamedObjectRecordPath(const std::string& path) {
 }
 
 int NamedObjectRecordCreator(const std::string& path) {
-  pid_t self = getpid();
-  unsigned long long start = ProcessStartTime(self);
-  if (start == 0) return ESRCH;
-  char text[64];
-  int len = snprintf(text, sizeof text, "%lld %llu\n", static_cast<long long>(self), start);
+  const std::string text = ProcessIdentity(getpid());
+  if (text.empty()) return ESRCH;
   std::string record = NamedObjectRecordPath(path);
   int fd = open(record.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return errno;
-  int rc = write(fd, text, static_cast<size_t>(len)) == len ? 0 : (errno ? errno : EIO);
+  const ssize_t len = static_cast<ssize_t>(text.size());
+  int rc = write(fd, text.data(), text.size()) == len ? 0 : (errno ? errno : EIO);
   if (close(fd) != 0 && rc == 0) rc = errno;
   if (rc != 0) unlink(record.c_str());
   return rc;

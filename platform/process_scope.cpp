@@ -29,15 +29,6 @@ struct MessageFree {
 using Bus = std::unique_ptr<sd_bus, BusFree>;
 using Message = std::unique_ptr<sd_bus_message, MessageFree>;
 
-/* The system unit of |pid| (0: ourselves), "" when unknown. */
-std::string UnitOf(pid_t pid) {
-  char* unit = nullptr;
-  if (sd_pid_get_unit(pid, &unit) < 0 || unit == nullptr) return {};
-  std::string name = unit;
-  free(unit);
-  return name;
-}
-
 /* StartTransientUnit(name, "fail", properties, no auxiliary units). */
 int StartScope(sd_bus* bus, const std::string& name, pid_t pid, const std::string& description) {
   sd_bus_message* raw = nullptr;
@@ -66,8 +57,16 @@ int StartScope(sd_bus* bus, const std::string& name, pid_t pid, const std::strin
 
 }  // namespace
 
+std::string ProcessUnit(pid_t pid) {
+  char* unit = nullptr;
+  if (sd_pid_get_unit(pid, &unit) < 0 || unit == nullptr) return {};
+  std::string name = unit;
+  free(unit);
+  return name;
+}
+
 bool ProcessScopeInUnit(const std::string& unit) {
-  return !unit.empty() && UnitOf(0) == unit;
+  return !unit.empty() && ProcessUnit(0) == unit;
 }
 
 int ProcessScopeMove(pid_t pid, const std::string& prefix, const std::string& description) {
@@ -82,7 +81,7 @@ int ProcessScopeMove(pid_t pid, const std::string& prefix, const std::string& de
   /* The reply comes when the start job is queued; the move happens when
    * it runs. */
   const auto deadline = std::chrono::steady_clock::now() + kMoveTimeout;
-  while (UnitOf(pid) != name) {
+  while (ProcessUnit(pid) != name) {
     if (std::chrono::steady_clock::now() >= deadline) return ETIMEDOUT;
     std::this_thread::sleep_for(kMovePoll);
   }
@@ -91,17 +90,18 @@ int ProcessScopeMove(pid_t pid, const std::string& prefix, const std::string& de
 
 int ProcessSpawnOutliving(const std::string& path, const std::vector<std::string>& args,
                           const std::string& unit, const std::string& prefix,
-                          const std::string& description, pid_t* pid, int* scope_rc) {
+                          const std::string& description, pid_t* pid, int* scope_rc,
+                          const std::function<void()>& on_end) {
   int moved = kProcessScopeNotInUnit;
   int rc;
   if (!ProcessScopeInUnit(unit)) {
-    rc = ProcessSpawnDetached(path, args, pid);
+    rc = ProcessSpawnDetached(path, args, pid, on_end);
   } else {
     /* Held until moved: no part of the program may run in the service's
      * group, where a stop would end it halfway. */
     rc = ProcessSpawnDetachedHeld(path, args, pid, [&](pid_t child) {
       moved = ProcessScopeMove(child, prefix, description);
-    });
+    }, on_end);
   }
   if (scope_rc) *scope_rc = moved;
   return rc;

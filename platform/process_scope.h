@@ -9,8 +9,10 @@
  * its last process ends. The child stays our child (wait for it as usual).
  *
  * Contract:
+ * - ProcessUnit(pid): the system unit a process runs in (0: this process),
+ *   read from its control group; "" when unknown.
  * - ProcessScopeInUnit(unit): whether this process runs in the systemd unit
- *   |unit| (say "qelt.service"), read from its control group.
+ *   |unit| (say "qelt.service").
  * - ProcessScopeMove(pid, prefix, description): moves |pid| into a new scope
  *   "<prefix>-<pid>.scope" and returns once systemd has moved it: 0, or an
  *   errno value (ETIMEDOUT when it was not moved within 5 s; a refusal of the
@@ -23,12 +25,15 @@
  *   Returns the start's result (0 with the pid in *pid). *scope_rc (may be
  *   null) gets 0 when moved, kProcessScopeNotInUnit when not in |unit|, or
  *   the move's errno value: a failed move still starts the program.
+ *   |on_end| (may be empty) runs once the program has ended, as with
+ *   ProcessSpawnDetached.
  */
 #ifndef PLENWICK_PLATFORM_PROCESS_SCOPE_H
 #define PLENWICK_PLATFORM_PROCESS_SCOPE_H
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,13 +43,16 @@ enum : int {
   kProcessScopeNotInUnit = -1,  // we do not run in the unit: nothing moved
 };
 
+std::string ProcessUnit(pid_t pid);
+
 bool ProcessScopeInUnit(const std::string& unit);
 
 int ProcessScopeMove(pid_t pid, const std::string& prefix, const std::string& description);
 
 int ProcessSpawnOutliving(const std::string& path, const std::vector<std::string>& args,
                           const std::string& unit, const std::string& prefix,
-                          const std::string& description, pid_t* pid, int* scope_rc);
+                          const std::string& description, pid_t* pid, int* scope_rc,
+                          const std::function<void()>& on_end = {});
 
 }  // namespace plenwick
 

@@ -107,6 +107,22 @@ unsigned long long ProcessStartTime(pid_t pid) {
   return start;
 }
 
+std::string ProcessIdentity(pid_t pid) {
+  unsigned long long start = ProcessStartTime(pid);
+  if (start == 0) return {};
+  return std::to_string(pid) + " " + std::to_string(start) + "\n";
+}
+
+int ProcessIdentityRuns(const std::string& text) {
+  long long pid = 0;
+  unsigned long long start = 0;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "%lld %llu%c", &pid, &start, &end) != 3 || end != '\n' ||
+      pid <= 0 || start == 0)
+    return -1;
+  return ProcessStartTime(static_cast<pid_t>(pid)) == start ? 1 : 0;
+}
+
 bool ProcessUid(pid_t pid, uid_t* uid) {
   if (pid <= 0) return false;
   std::string text;
@@ -193,12 +209,13 @@ int64_t NowMs() {
 
 /* Only this child is waited for; other children's statuses stay with their
  * owners. */
-void ReapWhenEnded(pid_t pid) {
+void ReapWhenEnded(pid_t pid, const std::function<void()>& on_end) {
   try {
-    std::thread([pid] {
+    std::thread([pid, on_end] {
       int status = 0;
       while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
       }
+      if (on_end) on_end();
     }).detach();
   } catch (const std::system_error&) {
     /* The child runs; without a thread to reap it, it stays a zombie once
@@ -276,17 +293,18 @@ class Pipe {
 }  // namespace
 
 int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>& args,
-                           pid_t* out_pid) {
+                           pid_t* out_pid, const std::function<void()>& on_end) {
   pid_t pid = 0;
   int rc = SpawnChild(path, args, true, -1, &pid);
   if (rc != 0) return rc;
-  ReapWhenEnded(pid);
+  ReapWhenEnded(pid, on_end);
   if (out_pid) *out_pid = pid;
   return 0;
 }
 
 int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::string>& args,
-                             pid_t* out_pid, const std::function<void(pid_t)>& before_exec) {
+                             pid_t* out_pid, const std::function<void(pid_t)>& before_exec,
+                             const std::function<void()>& on_end) {
   if (path.empty() || path[0] != '/') return EINVAL;
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(path.c_str()));
@@ -334,7 +352,7 @@ int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::str
     }
     return err != 0 ? err : ECHILD;
   }
-  ReapWhenEnded(pid);
+  ReapWhenEnded(pid, on_end);
   if (out_pid) *out_pid = pid;
   return 0;
 }

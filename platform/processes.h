@@ -10,7 +10,8 @@
  * Starting runs a program by absolute path with an argv (never a shell) in a
  * new session, with stdin, stdout and stderr on /dev/null, no descriptor but
  * those three, default signal handling and an empty signal mask. The child is
- * reaped by a small detached thread of ours, so it never stays a zombie.
+ * reaped by a small detached thread of ours, so it never stays a zombie; that
+ * thread then calls the caller's |on_end| (may be empty), if any.
  *
  * A held start (ProcessSpawnDetachedHeld) is the same, except that the child
  * waits before it runs the program until a function of the caller has had
@@ -41,6 +42,14 @@ pid_t ProcessFind(const std::string& name);
  * such process runs (or it is a zombie). */
 unsigned long long ProcessStartTime(pid_t pid);
 
+/* A running process named for ever: "<pid> <start time>\n" ("" when no such
+ * process runs), for records that outlive the process that wrote them. */
+std::string ProcessIdentity(pid_t pid);
+
+/* Whether the process of an identity text still runs: 1 runs, 0 ended, -1
+ * not a complete identity (none, or one not completely written yet). */
+int ProcessIdentityRuns(const std::string& text);
+
 /* The effective user of a running process (the "Uid:" line of
  * /proc/<pid>/status): true with it in *uid, false when unreadable. */
 bool ProcessUid(pid_t pid, uid_t* uid);
@@ -53,7 +62,7 @@ int ProcessKill(pid_t pid);
 /* Starts |path| (absolute) with |args| (argv[1..]) detached as described
  * above: 0 with the child's pid in *pid (when not null), or an errno value. */
 int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>& args,
-                           pid_t* pid);
+                           pid_t* pid, const std::function<void()>& on_end = {});
 
 /* As ProcessSpawnDetached, but |before_exec| (may be empty) is called on the
  * calling thread with the child's pid while the child waits; the program
@@ -62,7 +71,8 @@ int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>
  * results; a failed exec is reported as its errno value, after before_exec
  * has run. */
 int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::string>& args,
-                             pid_t* pid, const std::function<void(pid_t)>& before_exec);
+                             pid_t* pid, const std::function<void(pid_t)>& before_exec,
+                             const std::function<void()>& on_end = {});
 
 /* Runs |path| with |args| the same way (no shell, /dev/null for stdin and
  * stderr, clean signal state) but as a child we wait for: its stdout is

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/process_facts.h"
+#include "platform/process_scope.h"
 #include "platform/processes.h"
 
 namespace plenwick {
@@ -141,21 +141,7 @@ bool SystemdServiceControl::QueryState(State* state) {
 }
 
 bool SystemdServiceControl::RunsProcess(pid_t pid) const {
-  std::string text;
-  if (pid <= 0 || !ReadProcFile("/proc/" + std::to_string(pid) + "/cgroup", &text)) return false;
-  /* One "id:controllers:path" line a hierarchy; the unit's group is
-   * ".../qelt.service" in each one systemd manages. */
-  const std::string leaf = "/" + unit_;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (line.size() >= leaf.size() && line.compare(line.size() - leaf.size(), leaf.size(), leaf) == 0)
-      return true;
-    start = end + 1;
-  }
-  return false;
+  return pid > 0 && ProcessUnit(pid) == unit_;
 }
 
 }  // namespace plenwick

@@ -2,20 +2,18 @@
 
 #include <cjson/cJSON.h>
 #include <curl/curl.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "core/Log.h"
@@ -71,9 +69,8 @@ void RemoveFolder(const std::string& path) {
 // it from a later process with the same pid.
 bool InstallerRuns(const std::string& folder) {
   std::ifstream mark(folder + "/" + kInstallerMark);
-  long pid = 0;
-  unsigned long long start = 0;
-  return mark >> pid >> start && start != 0 && plenwick::ProcessStartTime(pid_t(pid)) == start;
+  const std::string text{std::istreambuf_iterator<char>(mark), std::istreambuf_iterator<char>()};
+  return plenwick::ProcessIdentityRuns(text) == 1;
 }
 
 // Removes what earlier updates left: the folders of failed installs and of
@@ -116,31 +113,11 @@ class DownloadFolder {
   bool keep_ = false;
 };
 
-// Removes folder once the installer pid has ended, seen from a thread of its
-// own so the request does not wait for it. An installer that cannot be
-// watched keeps its folder until the next update finds it ended.
-void RemoveWhenEnded(pid_t pid, const std::string& folder) {
-  // glibc 2.36 declares pidfd_open without C linkage for C++.
-  int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-  unsigned long long start = plenwick::ProcessStartTime(pid);
-  if (start == 0) {  // ended already
-    if (fd >= 0) close(fd);
-    RemoveFolder(folder);
-    return;
-  }
-  std::ofstream(folder + "/" + kInstallerMark) << pid << ' ' << start << '\n';
-  if (fd < 0) return;
-  try {
-    std::thread([fd, folder] {
-      pollfd ended{fd, POLLIN, 0};
-      while (poll(&ended, 1, -1) < 0 && errno == EINTR) {
-      }
-      close(fd);
-      RemoveFolder(folder);
-    }).detach();
-  } catch (const std::system_error&) {
-    close(fd);
-  }
+// Tells a later update, also of a restarted service, that the installer of
+// folder still runs. Nothing when it has ended already.
+void MarkInstaller(pid_t pid, const std::string& folder) {
+  const std::string identity = plenwick::ProcessIdentity(pid);
+  if (!identity.empty()) std::ofstream(folder + "/" + kInstallerMark) << identity;
 }
 
 int StopOverLimit(void*, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
@@ -312,7 +289,8 @@ bool CBusUpdate::DownloadPackage(const std::string& address, const std::string& 
   return true;
 }
 
-bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid_t* installer) {
+bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid_t* installer,
+                         const std::function<void()>& installerEnded) {
   const std::string folder = ProgramFolderPath();
   switch (m_packageKind) {
     case kPackageExe: {
@@ -323,7 +301,8 @@ bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid
       const std::string unit = std::string(kKelvornServiceName) + ".service";
       if (rc == 0)
         rc = plenwick::ProcessSpawnOutliving(localPath, {}, unit, kInstallerScopePrefix,
-                                             "Update installer " + localPath, installer, &scope);
+                                             "Update installer " + localPath, installer, &scope,
+                                             installerEnded);
       if (rc == 0 && scope > 0)
         WriteLog("安装包未能移出服务的进程组：%d", kLabel, __LINE__, scope);
       if (rc != 0) {
@@ -400,14 +379,16 @@ int CBusUpdate::BusParser() {
         // The reply tells how the stored package went, not an earlier address.
         message = reply;
         pid_t installer = 0;
-        if (!Install(localPath, message, &installer)) {
+        // The installer reads its own file while it runs: its folder goes
+        // when it has ended.
+        const std::string dir = folder.path();
+        if (!Install(localPath, message, &installer, [dir] { RemoveFolder(dir); })) {
           // Left for a look; the next update removes it.
           folder.Keep();
           WriteLog("安装失败，安装包保留在：%s", kLabel, __LINE__, localPath.c_str());
         } else if (installer > 0) {
-          // The installer reads its own file while it runs.
           folder.Keep();
-          RemoveWhenEnded(installer, folder.path());
+          MarkInstaller(installer, dir);
         }
       }
     }

@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 #include "core/CBusBase.h"
@@ -45,8 +46,9 @@ class CBusUpdate : public CBusBase {
 
  private:
   // False when the install failed (logged, the text in message). A started
-  // installer's pid goes to *installer.
-  bool Install(const std::string& localPath, std::string& message, pid_t* installer);
+  // installer's pid goes to *installer; installerEnded runs once it has ended.
+  bool Install(const std::string& localPath, std::string& message, pid_t* installer,
+               const std::function<void()>& installerEnded);
 
   int m_packageKind = kPackageExe;
 };
