@@ -5,11 +5,15 @@
 # cgroup namespaces, on a root of its own: an overlay of / whose upper layer is
 # a tmpfs, so nothing it writes reaches this machine (booted on the machine's
 # own root, its tmpfiles step would empty the machine's /tmp). As in a
-# container, /sys, /proc/sys and /proc/sysrq-trigger are read-only, /dev holds
-# only a few device nodes of its own (no console, no virtual terminals: seat0
-# then makes every new session active), and the cgroup tree is a fresh one
-# below ours. The boot goes to a small
-# target (dbus, logind); kernel-wide units are masked.
+# container, /proc/sys and /proc/sysrq-trigger are read-only, /sys is a sysfs
+# of its own, read-only and with no kernel file system mounted below it,
+# /dev holds only a few device nodes of its own (no console, no virtual
+# terminals: seat0 then makes every new session active), and the cgroup tree
+# is a fresh one below ours, the one writable mount below /sys. The boot goes
+# to a small target (dbus, logind); kernel-wide units are masked, among them
+# the mounts of debugfs, tracefs, configfs and fusectl. On the machine itself
+# the test makes only a scratch folder in /tmp and a cgroup below ours, and
+# removes both.
 #
 # In it: scripts/install.sh installs the service, its unit and the polkit rule;
 # a user with a local, active session runs Pallowen; the service is found
@@ -111,8 +115,11 @@ for ro in sys sysrq-trigger; do
   mount --bind "$R/proc/$ro" "$R/proc/$ro"
   mount -o remount,bind,ro "$R/proc/$ro"
 done
-mount --rbind /sys "$R/sys"
-mount -o remount,bind,ro "$R/sys"
+# A sysfs of its own, read-only and without the machine'"'"'s submounts
+# (debugfs, tracefs, bpf, pstore, configfs, securityfs, efivarfs): made in
+# the new network namespace, it is a new instance. Only the cgroup tree,
+# below ours, is writable.
+mount -t sysfs -o ro,nosuid,nodev,noexec sysfs "$R/sys"
 mount -t cgroup2 cgroup2 "$R/sys/fs/cgroup"
 mount -t tmpfs -o mode=755 dev "$R/dev"
 # Nodes of our own: systemd changes the owner and mode of some, and a bind
@@ -146,7 +153,9 @@ mkdir -p /etc/systemd/system
 for u in systemd-modules-load.service systemd-sysctl.service systemd-binfmt.service \
          proc-sys-fs-binfmt_misc.automount systemd-udevd.service systemd-udev-trigger.service \
          systemd-timesyncd.service systemd-hwdb-update.service systemd-random-seed.service \
-         console-getty.service getty@.service serial-getty@.service; do
+         console-getty.service getty@.service serial-getty@.service \
+         sys-kernel-debug.mount sys-kernel-tracing.mount sys-kernel-config.mount \
+         sys-fs-fuse-connections.mount; do
   ln -sf /dev/null "/etc/systemd/system/$u"
 done
 cat >/etc/systemd/system/plenwick-test.target <<UNIT
@@ -213,6 +222,38 @@ until booted; do
   sleep 0.2
 done
 say "systemd booted in $((SECONDS - start)) s"
+
+# ---- nothing below /sys is writable for the booted systemd but its cgroup
+# tree: every other mount there is read-only, and opening a file for writing
+# (no byte is written) is refused as such, in sysfs and where the machine
+# has its kernel file systems.
+mounts=$(in_ns findmnt -rn -R -o TARGET,FSTYPE,OPTIONS /sys)
+[[ "$mounts" == "/sys sysfs "* ]] || fail "no sysfs on /sys in the booted system: $mounts"
+while read -r target fstype options; do
+  [ "$target" = /sys/fs/cgroup ] && [ "$fstype" = cgroup2 ] && continue
+  [[ ",$options," == *,ro,* ]] || fail "$target ($fstype) is writable in the booted system: $options"
+done <<<"$mounts"
+# cannot_write <path> <error>: opening the path for writing fails with the error.
+cannot_write() {
+  local err
+  if err=$(in_ns sh -c ': >>"$1"' sh "$1" 2>&1); then
+    in_ns sh -c '[ -f "$1" ] && [ ! -s "$1" ] && rm -f "$1"' sh "$1" 2>/dev/null
+    fail "$1 could be opened for writing in the booted system"
+  fi
+  [[ "$err" == *"$2"* ]] || fail "opening $1 for writing: $err (expected: $2)"
+}
+cannot_write /sys/class/net/lo/mtu "Read-only file system"
+# Where the machine mounts its kernel file systems: a mount is read-only, an
+# empty mount point takes no file.
+for d in /sys/kernel/debug /sys/kernel/tracing /sys/kernel/config /sys/kernel/security \
+         /sys/fs/bpf /sys/fs/pstore /sys/fs/fuse/connections /sys/firmware/efi/efivars; do
+  if in_ns mountpoint -q "$d"; then
+    cannot_write "$d/plenwick-write-probe" "Read-only file system"
+  elif in_ns test -d "$d"; then
+    cannot_write "$d/plenwick-write-probe" ""
+  fi
+done
+say "/sys is read-only in the booted system but for its cgroup tree"
 
 # ---- installation, as an administrator would run it.
 out=$(in_ns bash -c '
