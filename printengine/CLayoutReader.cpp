@@ -3,9 +3,51 @@
 #include <QtGlobal>
 #include <QDebug>
 
+#include <climits>
 #include <cstring>
 
 CLayoutReader::CLayoutReader() = default;
+
+namespace {
+
+// What a printed form can use, in the layout's units: positions and sizes
+// within two metres of the page's origin (0.1 mm), type up to 1000 points.
+// Held there, the painter's arithmetic on them never leaves int's range and a
+// hostile layout cannot ask for a glyph or a picture of kilometres.
+const int kLengthLimit = 20000;
+const int kFontSizeLimit = 1000;
+
+struct NumberAttribute {
+    const char *name;
+    int LayoutElement::*field;
+    int min;
+    int max;
+    bool rowOnly; // read only inside Fpmx
+};
+
+const NumberAttribute kNumberAttributes[] = {
+    {"x", &LayoutElement::x, -kLengthLimit, kLengthLimit, false},
+    {"y", &LayoutElement::y, -kLengthLimit, kLengthLimit, false},
+    {"tox", &LayoutElement::tox, -kLengthLimit, kLengthLimit, false},
+    {"toy", &LayoutElement::toy, -kLengthLimit, kLengthLimit, false},
+    {"width", &LayoutElement::width, -kLengthLimit, kLengthLimit, false},
+    {"height", &LayoutElement::height, -kLengthLimit, kLengthLimit, false},
+    {"fontsize", &LayoutElement::fontsize, 0, kFontSizeLimit, false},
+    {"fontalign", &LayoutElement::fontalign, INT_MIN, INT_MAX, false}, // bits
+    {"index", &LayoutElement::index, INT_MIN, INT_MAX, true},
+    {"item_index", &LayoutElement::item_index, INT_MIN, INT_MAX, true},
+};
+
+const struct {
+    const char *name;
+    std::string LayoutElement::*field;
+} kTextAttributes[] = {
+    {"name", &LayoutElement::name}, {"path", &LayoutElement::path},
+    {"font", &LayoutElement::font}, {"text", &LayoutElement::text},
+    {"fontzoomer", &LayoutElement::fontzoomer},
+};
+
+} // namespace
 
 LayoutElement CLayoutReader::ReadElement(const pugi::xml_node &node, bool withRowIndexes)
 {
@@ -13,36 +55,18 @@ LayoutElement CLayoutReader::ReadElement(const pugi::xml_node &node, bool withRo
     e.kind = node.name();
     for (const pugi::xml_attribute &a : node.attributes()) {
         const char *n = a.name();
-        if (std::strcmp(n, "name") == 0)
-            e.name = a.value();
-        else if (std::strcmp(n, "x") == 0)
-            e.x = a.as_int();
-        else if (std::strcmp(n, "y") == 0)
-            e.y = a.as_int();
-        else if (std::strcmp(n, "tox") == 0)
-            e.tox = a.as_int();
-        else if (std::strcmp(n, "toy") == 0)
-            e.toy = a.as_int();
-        else if (std::strcmp(n, "width") == 0)
-            e.width = a.as_int();
-        else if (std::strcmp(n, "height") == 0)
-            e.height = a.as_int();
-        else if (std::strcmp(n, "path") == 0)
-            e.path = a.value();
-        else if (std::strcmp(n, "font") == 0)
-            e.font = a.value();
-        else if (std::strcmp(n, "text") == 0)
-            e.text = a.value();
-        else if (std::strcmp(n, "fontsize") == 0)
-            e.fontsize = a.as_int();
-        else if (std::strcmp(n, "fontalign") == 0)
-            e.fontalign = a.as_int();
-        else if (std::strcmp(n, "fontzoomer") == 0)
-            e.fontzoomer = a.value();
-        else if (withRowIndexes && std::strcmp(n, "index") == 0)
-            e.index = a.as_int();
-        else if (withRowIndexes && std::strcmp(n, "item_index") == 0)
-            e.item_index = a.as_int();
+        for (const auto &t : kTextAttributes)
+            if (std::strcmp(n, t.name) == 0)
+                e.*(t.field) = a.value();
+        for (const NumberAttribute &d : kNumberAttributes) {
+            if (std::strcmp(n, d.name) != 0 || (d.rowOnly && !withRowIndexes))
+                continue;
+            const int v = a.as_int();
+            e.*(d.field) = qBound(d.min, v, d.max);
+            if (v < d.min || v > d.max)
+                qWarning() << "CLayoutReader" << "ReadElement" << __LINE__ << e.kind.c_str()
+                           << n << "=" << v << "held to" << e.*(d.field);
+        }
     }
     return e;
 }

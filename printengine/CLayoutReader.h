@@ -4,7 +4,9 @@
 // LayoutElement records in document order, every Fpmx row one list of its
 // cells. The reader never draws and holds no coordinates of its own.
 // Numbers follow pugixml's as_int: decimal or "0x" hexadecimal, 0 when the
-// attribute is absent or unreadable.
+// attribute is absent or unreadable. Positions and sizes are held to
+// -20000..20000 (2 m in 0.1 mm) and font sizes to 0..1000 points, with a log
+// line, so no layout asks the painter for more than a printed form can use.
 #pragma once
 
 #include <pugixml.hpp>

@@ -40,6 +40,7 @@ const double kPadRight = 3;
 const double kPadBottom = 2;
 const double kIconWidth = 40;
 const int kFewRows = 4; // up to this many rows are laid out as wrapped rows
+const int kMaxPixelSize = 1 << 20;
 
 // Edges of each border style, as bits: left 1, top 2, right 4, bottom 8.
 struct BorderRow {
@@ -68,7 +69,12 @@ QString Utf8(const std::string &s)
 
 int CPrinter::PointsToTenthMm(double points)
 {
-    return qRound(points * 254 / 72);
+    // Layout sizes arrive held to 1000 points; the bound keeps any other
+    // caller's value inside int as well.
+    const double px = points * 254 / 72;
+    if (!(std::fabs(px) < kMaxPixelSize))
+        return px < 0 ? -kMaxPixelSize : kMaxPixelSize;
+    return qRound(px);
 }
 
 void CPrinter::PaintPages(QPainter *painter, bool bIsPrint)
@@ -207,14 +213,15 @@ QRectF CPrinter::PlaceText(QPainter *painter, QRectF box, const QString &text,
                        box.height() - padTop - padBottom);
     QRectF b = painter->boundingRect(inner, flags, text);
 
-    if (shrink && (b.right() > inner.right() || b.bottom() > inner.bottom())) {
+    if (shrink && (b.right() > inner.right() || b.bottom() > inner.bottom()) && px > 1) {
         // Pixel size 1 is the floor: it stands even when the text never fits.
-        for (px = qMax(1, px) - 1; px > 0; --px) {
-            SetPixelFont(painter, family, px);
-            b = painter->boundingRect(inner, flags, text);
-            if (b.right() <= inner.right() && b.bottom() <= inner.bottom())
-                break;
-        }
+        px = LargestFittingPixelSize(px - 1, [&](int size) {
+            SetPixelFont(painter, family, size);
+            const QRectF m = painter->boundingRect(inner, flags, text);
+            return m.right() <= inner.right() && m.bottom() <= inner.bottom();
+        });
+        SetPixelFont(painter, family, px);
+        b = painter->boundingRect(inner, flags, text);
     }
 
     // In an aligned direction the box takes the text's own extent.
@@ -322,15 +329,21 @@ double CPrinter::MeasureWrappedText(QPainter *painter, QRectF box, const QString
 {
     const auto &rows = m_pReader->m_vecFpmxRows;
     const QString family = Utf8(rows.front().front().font);
-    SetPixelFont(painter, family, int(*pixelSize));
-    QStringList lines = CutLines(painter, box, text);
-    qDebug() << "CPrinter" << "MeasureWrappedText" << __LINE__ << lines.size();
-    // One whole pixel a step; pixel size 1 ends the search.
-    while (lines.size() > 2 && int(*pixelSize) > 1) {
-        *pixelSize = std::floor(*pixelSize) - 1;
-        SetPixelFont(painter, family, int(*pixelSize));
-        lines = CutLines(painter, box, text);
-        qDebug() << "CPrinter" << "MeasureWrappedText" << __LINE__ << lines.size();
+    auto cut = [&](int size) {
+        SetPixelFont(painter, family, size);
+        const QStringList l = CutLines(painter, box, text);
+        qDebug() << "CPrinter" << "MeasureWrappedText" << __LINE__ << size << l.size();
+        return l;
+    };
+    const int start = int(*pixelSize);
+    QStringList lines = cut(start);
+    // The largest whole pixel size that needs at most two lines; pixel size 1
+    // ends the search.
+    if (lines.size() > 2 && start > 1) {
+        const int px = LargestFittingPixelSize(
+            start - 1, [&](int size) { return cut(size).size() <= 2; });
+        *pixelSize = px;
+        lines = cut(px);
     }
     if (lines.size() <= 1)
         return box.height();
@@ -346,15 +359,15 @@ void CPrinter::DrawFpmxRows(QPainter *painter)
     const LayoutElement &base = rows.front().front();
     const QString family = Utf8(base.font);
 
-    int px = qMax(1, PointsToTenthMm(base.fontsize));
-    SetPixelFont(painter, family, px);
+    // The largest pixel size whose sample line fits the base height.
     const QString sample = QStringLiteral("测试数据");
-    while (px > 1
-           && painter->boundingRect(QRectF(0, 0, 100, base.height), kSampleFlags, sample).height()
-                  > base.height) {
-        --px;
-        SetPixelFont(painter, family, px);
-    }
+    const int px = LargestFittingPixelSize(PointsToTenthMm(base.fontsize), [&](int size) {
+        SetPixelFont(painter, family, size);
+        return painter->boundingRect(QRectF(0, 0, 100, base.height), kSampleFlags, sample)
+                   .height()
+               <= base.height;
+    });
+    SetPixelFont(painter, family, px);
     const QFont fitted = painter->font();
 
     QRectF a(base.x, base.y, base.width, base.height);

@@ -14,22 +14,35 @@
 
 namespace {
 
-// A stored paper length is usable when it is a positive number.
+// The longest paper side taken from the file, in mm; offsets (0.1 mm) are held
+// to the same length. Beyond it the painter's window in 0.1 mm would leave
+// int's range, and no printer takes such paper.
+const double kMaxPaperMm = 2000;
+const double kMaxOffset = kMaxPaperMm * 10;
+
+// A stored paper length is usable when it is a positive number of at most
+// kMaxPaperMm.
 bool ReadLength(const QSettings &settings, const QString &key, double *value)
 {
     bool ok = false;
     const double v = settings.value(key).toString().toDouble(&ok);
-    if (!ok || !std::isfinite(v) || v <= 0)
+    if (!ok || !std::isfinite(v) || v <= 0 || v > kMaxPaperMm)
         return false;
     *value = v;
     return true;
 }
 
-double ReadNumber(const QSettings &settings, const QString &key)
+double ReadOffset(const QSettings &settings, const QString &key)
 {
     bool ok = false;
     const double v = settings.value(key).toString().toDouble(&ok);
-    return ok && std::isfinite(v) ? v : 0;
+    if (!ok || !std::isfinite(v))
+        return 0;
+    const double held = qBound(-kMaxOffset, v, kMaxOffset);
+    if (held != v)
+        qWarning() << "CPrinter" << "ReadIni" << __LINE__ << "offset" << key << v << "held to"
+                   << held;
+    return held;
 }
 
 } // namespace
@@ -61,8 +74,8 @@ int CPrinter::ReadIni()
             qWarning() << "CPrinter" << "ReadIni" << __LINE__ << "bad heigth in group" << m_strKey;
             m_dHeight = paper.height;
         }
-        m_dXoff = ReadNumber(settings, QStringLiteral("xoff"));
-        m_dYoff = ReadNumber(settings, QStringLiteral("yoff"));
+        m_dXoff = ReadOffset(settings, QStringLiteral("xoff"));
+        m_dYoff = ReadOffset(settings, QStringLiteral("yoff"));
         if (m_strKey == QLatin1String("xp_qd"))
             m_strPybs = settings.value(QStringLiteral("pybs")).toString();
         settings.endGroup();

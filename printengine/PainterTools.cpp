@@ -12,6 +12,7 @@ namespace {
 
 const int kLineFlags = Qt::TextSingleLine | Qt::AlignLeft | Qt::AlignVCenter;
 const int kQrMinVersion = 5;
+const int kQrMaxSide = 4096;
 
 struct QrDeleter {
     void operator()(QRcode *code) const { QRcode_free(code); }
@@ -25,6 +26,22 @@ void SetPixelFont(QPainter *painter, const QString &family, int pixelSize, int w
     font.setPixelSize(qMax(1, pixelSize));
     font.setWeight(weight);
     painter->setFont(font);
+}
+
+int LargestFittingPixelSize(int top, const std::function<bool(int)> &fits)
+{
+    int lo = 0;       // fits, or below the floor
+    int hi = top + 1; // does not fit, or above the range
+    if (top < 1)
+        return 1;
+    while (hi - lo > 1) {
+        const int mid = lo + (hi - lo) / 2;
+        if (fits(mid))
+            lo = mid;
+        else
+            hi = mid;
+    }
+    return qMax(1, lo);
 }
 
 QStringList CutLines(QPainter *painter, const QRectF &box, const QString &text)
@@ -59,6 +76,8 @@ QImage MakeQrImage(const QByteArray &text, bool caseSensitive, int width, int he
     if (!code)
         return QImage();
 
+    width = qMin(width, kQrMaxSide);
+    height = qMin(height, kQrMaxSide);
     const int n = qMax(1, code->width);
     const double mw = double(width) / n;
     const double mh = double(height) / n;

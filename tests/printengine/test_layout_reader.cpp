@@ -75,6 +75,35 @@ TEST(LayoutReader, NumbersFollowAsIntAndMissingAttributesAreEmpty)
     EXPECT_EQ(e.item_index, 0);
 }
 
+TEST(LayoutReader, NumbersAreHeldToWhatAFormCanUse)
+{
+    const struct {
+        const char *attribute;
+        const char *value;
+        int LayoutElement::*field;
+        int expected;
+    } cases[] = {
+        {"x", "99999", &LayoutElement::x, 20000},
+        {"y", "-9234567890", &LayoutElement::y, -20000},
+        {"tox", "20000", &LayoutElement::tox, 20000},
+        {"toy", "-20001", &LayoutElement::toy, -20000},
+        {"width", "0x7fffffff", &LayoutElement::width, 20000},
+        {"height", "2970", &LayoutElement::height, 2970},
+        {"fontsize", "9234567890", &LayoutElement::fontsize, 1000},
+        {"fontsize", "8321", &LayoutElement::fontsize, 1000},
+        {"fontsize", "-3", &LayoutElement::fontsize, 0},
+        {"fontalign", "0x7fffffff", &LayoutElement::fontalign, 0x7fffffff}, // bits, not a size
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.attribute) + "=" + c.value);
+        CLayoutReader r;
+        ASSERT_EQ(r.LoadLayout(Doc(std::string("<Page><Text ") + c.attribute + "=\"" + c.value
+                                   + "\"/></Page>")),
+                  0);
+        EXPECT_EQ(r.m_vecPages.at(0).at(0).*(c.field), c.expected);
+    }
+}
+
 TEST(LayoutReader, WindowAfterPagesAndSecondWindowOverwriteByAttribute)
 {
     CLayoutReader r;

@@ -60,6 +60,9 @@ TEST(PointsToTenthMm, RoundsHalvesUp)
     EXPECT_EQ(CPrinter::PointsToTenthMm(10), 35);
     EXPECT_EQ(CPrinter::PointsToTenthMm(10.5), 37);
     EXPECT_EQ(CPrinter::PointsToTenthMm(0), 0);
+    // Beyond any layout's sizes it saturates instead of leaving int.
+    EXPECT_EQ(CPrinter::PointsToTenthMm(7.6e9), 1 << 20);
+    EXPECT_EQ(CPrinter::PointsToTenthMm(-1e300), -(1 << 20));
 }
 
 TEST_F(Painter, AlignmentPutsInkWhereItBelongs)
@@ -148,6 +151,60 @@ TEST_F(Painter, ZoomShrinksTextToFitAndFloorsAtOnePixel)
     EXPECT_LT(shrunk.height(), kept.height());
     EXPECT_GT(shrunk.width(), 150); // the whole text spreads over the box
     EXPECT_LE(kept.right(), 197);
+}
+
+TEST(LargestFittingPixelSize, FindsWhatTheStepDownFinds)
+{
+    for (int top = -1; top <= 70; ++top) {
+        for (int limit = -1; limit <= 75; ++limit) {
+            int calls = 0;
+            const int found = LargestFittingPixelSize(top, [&](int size) {
+                ++calls;
+                return size <= limit;
+            });
+            int stepped = qMax(1, top);
+            while (stepped > 1 && stepped > limit)
+                --stepped;
+            EXPECT_EQ(found, stepped) << "top " << top << " limit " << limit;
+            EXPECT_LE(calls, 8);
+        }
+    }
+}
+
+// Real fonts grow with their pixel size, so the bisection of the painter's
+// shrink lands where the pixel-by-pixel search of the same boxes lands.
+TEST_F(Painter, ShrinkFindsTheSizeOfTheStepDownSearch)
+{
+    QImage image = White(100, 100);
+    QPainter painter(&image);
+    const struct {
+        const char *text;
+        QRectF box;
+        int flags;
+        int top;
+    } cases[] = {
+        {"9132010MA1XXXXX0Y", QRectF(0, 0, 195, 56), 0x121, 42},
+        {"A long line of text for a short box", QRectF(0, 0, 80, 20), 0x121, 400},
+        {"增值税专用发票 Invoice 123.45", QRectF(0, 0, 300, 40), 0x121, 700},
+        {"增值税专用发票增值税专用发票增值税专用发票", QRectF(0, 0, 150, 90), 0x2021, 500},
+        {"WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW", QRectF(0, 0, 60, 300), 0x2021, 300},
+        {"never fits", QRectF(0, 0, 1, 1), 0x121, 200},
+    };
+    for (const auto &c : cases) {
+        for (const QString &family : {kMono, QStringLiteral("宋体")}) {
+            SCOPED_TRACE(c.text);
+            const QString text = QString::fromUtf8(c.text);
+            auto fits = [&](int size) {
+                SetPixelFont(&painter, family, size);
+                const QRectF b = painter.boundingRect(c.box, c.flags, text);
+                return b.right() <= c.box.right() && b.bottom() <= c.box.bottom();
+            };
+            int stepped = c.top;
+            while (stepped > 1 && !fits(stepped))
+                --stepped;
+            EXPECT_EQ(LargestFittingPixelSize(c.top, fits), stepped);
+        }
+    }
 }
 
 TEST_F(Painter, IconPutsSymbolLeftOfTextAndNeverBorders)

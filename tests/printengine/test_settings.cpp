@@ -114,6 +114,18 @@ TEST_F(Settings, BrokenSizesFallBackInMemoryOnly)
     EXPECT_EQ(ReadFileBytes(Ini()), before);
 }
 
+TEST_F(Settings, HugeSizesAndOffsetsAreHeldToWhatPaperCanBe)
+{
+    Write(QStringLiteral("006_qd"),
+          {{"width", "1e300"}, {"heigth", "2000"}, {"xoff", "-1e300"}, {"yoff", "600"}});
+    CPrinter p;
+    Read(p, QStringLiteral("006_qd"));
+    EXPECT_DOUBLE_EQ(p.m_dWidth, 240); // the key's default
+    EXPECT_DOUBLE_EQ(p.m_dHeight, 2000);
+    EXPECT_DOUBLE_EQ(p.m_dXoff, -20000);
+    EXPECT_DOUBLE_EQ(p.m_dYoff, 600);
+}
+
 TEST_F(Settings, SavedDialogChangeIsReadBack)
 {
     Write(QStringLiteral("004_qd"), {{"printername", "Gone"}, {"width", "240"},
