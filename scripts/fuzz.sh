@@ -2,10 +2,13 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer (leak detection on), and runs each for SECONDS.
 #   scripts/fuzz.sh SECONDS [BUILD_DIR]
+#   scripts/fuzz.sh --build-only [BUILD_DIR]
 # Findings and the corpus stay in BUILD_DIR/fuzz-work/<target>/. Exit 0 when every
-# target ran its time without a finding.
+# target ran its time without a finding. Each corpus starts from the seeds and
+# from the target's earlier findings in tests/fuzz/regressions/<target>/ (which
+# the build's CTest replays, label fuzz).
 set -u
-seconds=${1:?usage: fuzz.sh SECONDS [BUILD_DIR]}
+seconds=${1:?usage: fuzz.sh SECONDS|--build-only [BUILD_DIR]}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${2:-$root/build-fuzz}
 targets=(fuzz_request fuzz_vornel fuzz_layout_reader fuzz_layout_paint)
@@ -15,6 +18,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DPLENWICK_FUZZ=ON -DPLENWICK_
 # The build-time image tool runs under LeakSanitizer too.
 cmake --build "$build" -j4 --target "${targets[@]}" gavrune_image_files >"$build/fuzz-build.log" 2>&1 ||
   { tail -40 "$build/fuzz-build.log"; echo "fuzz: build failed"; exit 1; }
+[ "$seconds" = --build-only ] && exit 0
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp
@@ -31,6 +35,7 @@ for t in "${targets[@]}"; do
                    { printf '\0'; cat "$f"; } >"$work/corpus/$(basename "$f")"; done ;;
     *) cp "$root"/tests/printengine/data/*.xml "$work/corpus/" 2>/dev/null ;;
   esac
+  cp "$root/tests/fuzz/regressions/$t"/* "$work/corpus/" 2>/dev/null
   if (cd "$work" && "$build/fuzz/$t" -max_total_time="$seconds" -max_len=65536 -timeout=30 \
         -rss_limit_mb=4096 -print_final_stats=1 corpus >"$work/run.log" 2>&1); then
     echo "fuzz: $t: $(grep -m1 -o 'stat::number_of_executed_units: *[0-9]*' "$work/run.log" |

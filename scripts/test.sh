@@ -54,6 +54,12 @@ if [ -d platform ] && [ "${PLENWICK_SKIP_SANITIZER:-0}" != 1 ]; then
 fi
 
 if [ "${PLENWICK_SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== earlier fuzz findings, replayed in the fuzz build (clang, ASan, UBSan)"
+  if bash scripts/fuzz.sh --build-only; then
+    ctest_counted build-fuzz -L fuzz || status=1
+  else
+    status=1; total_run=$((total_run + 1)); total_failed=$((total_failed + 1))
+  fi
   echo "== fuzz (30 s a target)"
   total_run=$((total_run + 1))
   bash scripts/fuzz.sh 30 || { status=1; total_failed=$((total_failed + 1)); }
