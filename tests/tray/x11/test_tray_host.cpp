@@ -83,7 +83,7 @@ size_t Count(const std::string& text, const std::string& part) {
   return n;
 }
 
-// SIGTERM, so Xvfb removes its socket and lock file from /tmp.
+// SIGTERM, so Xvfb ends cleanly.
 struct Stop {
   void operator()(QProcess* p) const {
     p->terminate();
@@ -103,10 +103,21 @@ TEST(TrayHost, IconAndBalloonFollowTheNotificationArea) {
   const QString trayer = QStandardPaths::findExecutable("trayer");
   if (xvfb.isEmpty() || trayer.isEmpty()) GTEST_SKIP() << "needs Xvfb and trayer";
 
+  // Xvfb makes /tmp/.X11-unix/X<n> and /tmp/.X<n>-lock, and leaves them when
+  // it is killed: it runs in a mount namespace of its own whose /tmp is a
+  // tmpfs, gone with it. The clients reach it through its abstract socket,
+  // private to the test's network namespace (tests/support/isolated.sh).
   // -displayfd: Xvfb picks a free display and prints its number when ready.
+  const QString unshare = QStandardPaths::findExecutable("unshare");
+  if (unshare.isEmpty()) GTEST_SKIP() << "needs unshare (util-linux)";
   Child server(new QProcess);
-  server->start(xvfb, {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
-  if (!server->waitForReadyRead(10000)) GTEST_SKIP() << "Xvfb did not start";
+  server->start(unshare, {"--mount", "--propagation", "private", "sh", "-c",
+                          "mount -t tmpfs -o mode=1777,size=16m plenwick-xvfb-tmp /tmp && "
+                          "exec \"$0\" \"$@\"",
+                          xvfb, "-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+  if (!server->waitForReadyRead(10000))
+    GTEST_SKIP() << "Xvfb did not start with a /tmp of its own: "
+                 << server->readAllStandardError().trimmed().toStdString();
   const QByteArray display = ":" + server->readAllStandardOutput().trimmed();
   setenv("DISPLAY", display.constData(), 1);
   setenv("QT_QPA_PLATFORM", "xcb", 1);
