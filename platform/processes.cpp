@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -253,10 +254,32 @@ class Pipe {
   int error_ = 0;
 };
 
+/* The held child's failure a test asked for: its step and errno. */
+std::atomic<int> g_failStep{int(HeldChildStep::kNone)};
+std::atomic<int> g_failErrno{0};
+
+/* Whether a test made |step| fail; errno is then its value. */
+bool InjectedFailure(HeldChildStep step) {
+  if (g_failStep.load(std::memory_order_relaxed) != int(step)) return false;
+  errno = g_failErrno.load(std::memory_order_relaxed);
+  return true;
+}
+
+/* Writes the errno value of a failure before exec to |report| and ends: the
+ * parent answers with it. */
+[[noreturn]] void ReportAndEnd(int report, int err) {
+  ssize_t w;
+  while ((w = write(report, &err, sizeof err)) < 0 && errno == EINTR) {
+  }
+  _exit(127);
+}
+
 /* The forked child, up to exec: async-signal-safe calls only, every signal
- * blocked on entry. Waits for a byte on |gate|; a failed exec writes its
- * errno to |report| (closed on exec). |parent_ends| are the parent's ends of
- * the two pipes: closed first, so the parent's death is an end of file. */
+ * blocked on entry. Waits for a byte on |gate|; every failure after it (the
+ * exec's too) writes its errno to |report| (closed on exec), so the parent
+ * never takes an ended child for a started program. |parent_ends| are the
+ * parent's ends of the two pipes: closed first, so the parent's death is an
+ * end of file. */
 [[noreturn]] void HeldChild(const char* path, char* const* argv, int gate, int report,
                            const int parent_ends[2]) {
   close(parent_ends[0]);
@@ -264,30 +287,34 @@ class Pipe {
   struct sigaction dfl;
   memset(&dfl, 0, sizeof dfl);
   dfl.sa_handler = SIG_DFL;
-  /* Ignored signals would survive exec; handlers of ours must not run here. */
+  /* Ignored signals would survive exec; handlers of ours must not run here.
+   * The calls for SIGKILL, SIGSTOP and the C library's own signals fail, as
+   * they may. */
   for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &dfl, nullptr);
   char go = 0;
   ssize_t n;
   while ((n = read(gate, &go, 1)) < 0 && errno == EINTR) {
   }
-  if (n != 1) _exit(127);  // the parent died or gave up
-  setsid();
-  int null = open("/dev/null", O_RDWR);
-  if (null < 0) _exit(127);
+  // End of file: the parent died (no one reads the report then).
+  if (n == 0) ReportAndEnd(report, EPIPE);
+  if (n < 0 || InjectedFailure(HeldChildStep::kGate)) ReportAndEnd(report, errno);
+  if (InjectedFailure(HeldChildStep::kSession) || setsid() < 0) ReportAndEnd(report, errno);
+  int null = InjectedFailure(HeldChildStep::kNullDevice) ? -1 : open("/dev/null", O_RDWR);
+  if (null < 0) ReportAndEnd(report, errno);
   for (int fd = 0; fd <= 2; ++fd) {
-    if (fd != null) dup2(null, fd);
+    if (fd != null && dup2(null, fd) < 0) ReportAndEnd(report, errno);
   }
+  if (InjectedFailure(HeldChildStep::kStandardDescriptors)) ReportAndEnd(report, errno);
   /* Nothing but 0-2 and the report pipe (closed by exec) stays open. */
-  if (report > 3) close_range(3, unsigned(report) - 1, 0);
-  close_range(unsigned(report) + 1, ~0U, 0);
+  if (report > 3 && close_range(3, unsigned(report) - 1, 0) != 0) ReportAndEnd(report, errno);
+  if (close_range(unsigned(report) + 1, ~0U, 0) != 0) ReportAndEnd(report, errno);
+  if (InjectedFailure(HeldChildStep::kOtherDescriptors)) ReportAndEnd(report, errno);
   sigset_t none;
   sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (InjectedFailure(HeldChildStep::kSignalMask) || sigprocmask(SIG_SETMASK, &none, nullptr) != 0)
+    ReportAndEnd(report, errno);
   execve(path, argv, environ);
-  int err = errno;
-  ssize_t w = write(report, &err, sizeof err);
-  (void)w;
-  _exit(127);
+  ReportAndEnd(report, errno);
 }
 
 }  // namespace
@@ -337,24 +364,34 @@ int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::str
   } catch (...) {
   }
   char go = 1;
-  while (write(gate.write_end(), &go, 1) < 0 && errno == EINTR) {
+  ssize_t sent;
+  while ((sent = write(gate.write_end(), &go, 1)) < 0 && errno == EINTR) {
   }
+  /* A child that cannot be let go has ended before the gate. */
+  const int gate_errno = sent == 1 ? 0 : errno;
   gate.CloseWrite();
 
-  /* End of file: the exec went through. */
+  /* End of file: the exec went through. Anything else: the child reported
+   * the failure of a step before the exec and has ended. */
   int err = 0;
   ssize_t n;
   while ((n = read(report.read_end(), &err, sizeof err)) < 0 && errno == EINTR) {
   }
-  if (n == ssize_t(sizeof err)) {
+  if (n != 0 || gate_errno != 0) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    return err != 0 ? err : ECHILD;
+    if (n == ssize_t(sizeof err) && err != 0) return err;
+    return gate_errno != 0 ? gate_errno : ECHILD;
   }
   ReapWhenEnded(pid, on_end);
   if (out_pid) *out_pid = pid;
   return 0;
+}
+
+void ProcessHeldFailForTest(HeldChildStep step, int err) {
+  g_failErrno.store(err, std::memory_order_relaxed);
+  g_failStep.store(int(step), std::memory_order_relaxed);
 }
 
 int ProcessRun(const std::string& path, const std::vector<std::string>& args, int timeout_ms,

@@ -68,11 +68,28 @@ int ProcessSpawnDetached(const std::string& path, const std::vector<std::string>
  * calling thread with the child's pid while the child waits; the program
  * starts once it has returned (an exception it throws is dropped). A child
  * whose parent dies before that ends without running the program. Same
- * results; a failed exec is reported as its errno value, after before_exec
- * has run. */
+ * results; a failure of any step of the child's before its program runs
+ * (its session, /dev/null, its descriptors, its signal mask, the exec) is
+ * reported as that step's errno value, after before_exec has run, and the
+ * child has then ended and been reaped. */
 int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::string>& args,
                              pid_t* pid, const std::function<void(pid_t)>& before_exec,
                              const std::function<void()>& on_end = {});
+
+/* The held child's steps between the gate and the exec, in their order. */
+enum class HeldChildStep {
+  kNone,
+  kGate,                 // the parent's go
+  kSession,              // setsid
+  kNullDevice,           // open of /dev/null
+  kStandardDescriptors,  // 0-2 onto /dev/null
+  kOtherDescriptors,     // closing everything else
+  kSignalMask,           // the empty signal mask
+};
+
+/* Tests only: makes |step| of the held starts that follow fail with |err|
+ * in the child, as if that step's call had failed; kNone ends that. */
+void ProcessHeldFailForTest(HeldChildStep step, int err);
 
 /* Runs |path| with |args| the same way (no shell, /dev/null for stdin and
  * stderr, clean signal state) but as a child we wait for: its stdout is

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -84,6 +85,45 @@ TEST(ProcessScope, HeldStartRunsTheProgramAfterBeforeExec) {
                                      [&](pid_t) { called = true; }),
             ENOENT);
   EXPECT_TRUE(called);
+  RemoveTree(dir);
+}
+
+// A step of the held child that fails before the program runs is answered
+// with its errno, never as a start: no pid, the program never ran, and the
+// ended child is reaped already. The failures are injected in the child.
+TEST(ProcessScope, HeldStartReportsEveryFailureBeforeTheProgram) {
+  std::string dir = MakeTempDir("pw-scope");
+  ASSERT_FALSE(dir.empty());
+  const std::string out = dir + "/out";
+  const struct {
+    HeldChildStep step;
+    int err;
+  } cases[] = {{HeldChildStep::kGate, EIO},
+               {HeldChildStep::kSession, EPERM},
+               {HeldChildStep::kNullDevice, EMFILE},
+               {HeldChildStep::kStandardDescriptors, EBADF},
+               {HeldChildStep::kOtherDescriptors, EINVAL},
+               {HeldChildStep::kSignalMask, EFAULT}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.step));
+    pid_t seen = 0, pid = 0;
+    ProcessHeldFailForTest(c.step, c.err);
+    const int rc = ProcessSpawnDetachedHeld("/bin/sh", {"-c", "echo ran >" + out}, &pid,
+                                            [&](pid_t child) { seen = child; });
+    ProcessHeldFailForTest(HeldChildStep::kNone, 0);
+    EXPECT_EQ(rc, c.err);
+    EXPECT_EQ(pid, 0);
+    ASSERT_GT(seen, 0);
+    errno = 0;
+    EXPECT_EQ(waitpid(seen, nullptr, WNOHANG), -1) << "the child was not reaped";
+    EXPECT_EQ(errno, ECHILD);
+    EXPECT_NE(access(out.c_str(), F_OK), 0) << "the program ran";
+  }
+  // Without an injected failure the same start goes through.
+  pid_t pid = 0;
+  ASSERT_EQ(ProcessSpawnDetachedHeld("/bin/sh", {"-c", "echo ran >" + out}, &pid, nullptr), 0);
+  EXPECT_GT(pid, 0);
+  EXPECT_EQ(WaitForLine(out), "ran\n");
   RemoveTree(dir);
 }
 
