@@ -91,16 +91,20 @@ int ProcessScopeMove(pid_t pid, const std::string& prefix, const std::string& de
 int ProcessSpawnOutliving(const std::string& path, const std::vector<std::string>& args,
                           const std::string& unit, const std::string& prefix,
                           const std::string& description, pid_t* pid, int* scope_rc,
-                          const std::function<void()>& on_end) {
+                          const std::function<void()>& on_end,
+                          const std::function<void(pid_t)>& before_run) {
   int moved = kProcessScopeNotInUnit;
   int rc;
-  if (!ProcessScopeInUnit(unit)) {
+  const bool in_unit = ProcessScopeInUnit(unit);
+  if (!in_unit && !before_run) {
     rc = ProcessSpawnDetached(path, args, pid, on_end);
   } else {
     /* Held until moved: no part of the program may run in the service's
-     * group, where a stop would end it halfway. */
+     * group, where a stop would end it halfway; nor before the caller's
+     * record of it is made. */
     rc = ProcessSpawnDetachedHeld(path, args, pid, [&](pid_t child) {
-      moved = ProcessScopeMove(child, prefix, description);
+      if (in_unit) moved = ProcessScopeMove(child, prefix, description);
+      if (before_run) before_run(child);
     }, on_end);
   }
   if (scope_rc) *scope_rc = moved;

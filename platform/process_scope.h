@@ -26,7 +26,11 @@
  *   null) gets 0 when moved, kProcessScopeNotInUnit when not in |unit|, or
  *   the move's errno value: a failed move still starts the program.
  *   |on_end| (may be empty) runs once the program has ended, as with
- *   ProcessSpawnDetached.
+ *   ProcessSpawnDetached. |before_run| (may be empty) is called with the
+ *   child's pid before any instruction of its program runs (after the move,
+ *   when moved), so what it records is there even for a program that ends
+ *   this process at once; with it, the start is a held one outside |unit|
+ *   too. A failed start (also a failed exec) may follow its call.
  */
 #ifndef PLENWICK_PLATFORM_PROCESS_SCOPE_H
 #define PLENWICK_PLATFORM_PROCESS_SCOPE_H
@@ -52,7 +56,8 @@ int ProcessScopeMove(pid_t pid, const std::string& prefix, const std::string& de
 int ProcessSpawnOutliving(const std::string& path, const std::vector<std::string>& args,
                           const std::string& unit, const std::string& prefix,
                           const std::string& description, pid_t* pid, int* scope_rc,
-                          const std::function<void()>& on_end = {});
+                          const std::function<void()>& on_end = {},
+                          const std::function<void(pid_t)>& before_run = {});
 
 }  // namespace plenwick
 

@@ -114,7 +114,9 @@ class DownloadFolder {
 };
 
 // Tells a later update, also of a restarted service, that the installer of
-// folder still runs. Nothing when it has ended already.
+// folder still runs. Made while the installer is held before its program
+// runs: one that stops this service at once still finds its folder kept.
+// Nothing when it has ended already.
 void MarkInstaller(pid_t pid, const std::string& folder) {
   const std::string identity = plenwick::ProcessIdentity(pid);
   if (!identity.empty()) std::ofstream(folder + "/" + kInstallerMark) << identity;
@@ -290,6 +292,7 @@ bool CBusUpdate::DownloadPackage(const std::string& address, const std::string& 
 }
 
 bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid_t* installer,
+                         const std::function<void(pid_t)>& installerHeld,
                          const std::function<void()>& installerEnded) {
   const std::string folder = ProgramFolderPath();
   switch (m_packageKind) {
@@ -302,7 +305,7 @@ bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid
       if (rc == 0)
         rc = plenwick::ProcessSpawnOutliving(localPath, {}, unit, kInstallerScopePrefix,
                                              "Update installer " + localPath, installer, &scope,
-                                             installerEnded);
+                                             installerEnded, installerHeld);
       if (rc == 0 && scope > 0)
         WriteLog("安装包未能移出服务的进程组：%d", kLabel, __LINE__, scope);
       if (rc != 0) {
@@ -379,16 +382,17 @@ int CBusUpdate::BusParser() {
         // The reply tells how the stored package went, not an earlier address.
         message = reply;
         pid_t installer = 0;
-        // The installer reads its own file while it runs: its folder goes
-        // when it has ended.
+        // The installer reads its own file while it runs: its folder is
+        // marked as its own before it runs and goes when it has ended.
         const std::string dir = folder.path();
-        if (!Install(localPath, message, &installer, [dir] { RemoveFolder(dir); })) {
+        if (!Install(localPath, message, &installer,
+                     [dir](pid_t held) { MarkInstaller(held, dir); },
+                     [dir] { RemoveFolder(dir); })) {
           // Left for a look; the next update removes it.
           folder.Keep();
           WriteLog("安装失败，安装包保留在：%s", kLabel, __LINE__, localPath.c_str());
         } else if (installer > 0) {
           folder.Keep();
-          MarkInstaller(installer, dir);
         }
       }
     }

@@ -46,8 +46,10 @@ class CBusUpdate : public CBusBase {
 
  private:
   // False when the install failed (logged, the text in message). A started
-  // installer's pid goes to *installer; installerEnded runs once it has ended.
+  // installer's pid goes to *installer; installerHeld runs with its pid
+  // before any of its program runs, installerEnded once it has ended.
   bool Install(const std::string& localPath, std::string& message, pid_t* installer,
+               const std::function<void(pid_t)>& installerHeld,
                const std::function<void()>& installerEnded);
 
   int m_packageKind = kPackageExe;

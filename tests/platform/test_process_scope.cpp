@@ -149,3 +149,28 @@ TEST(ProcessScope, OutsideTheUnitStartsUnchanged) {
             ENOENT);
   RemoveTree(dir);
 }
+
+// With a record to make before the program runs, the start outside the unit
+// is held as well: the record is made before any of the program runs.
+TEST(ProcessScope, OutsideTheUnitTheRecordComesBeforeTheProgram) {
+  std::string dir = MakeTempDir("pw-scope");
+  ASSERT_FALSE(dir.empty());
+  const std::string out = dir + "/out";
+  pid_t seen = 0, pid = 0;
+  bool early = false;
+  int scope = 0;
+  ASSERT_EQ(ProcessSpawnOutliving("/bin/sh", Reporter(out), "qelt.service", "plenwick-test",
+                                  "test", &pid, &scope, nullptr,
+                                  [&](pid_t child) {
+                                    seen = child;
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                    early = access(out.c_str(), F_OK) == 0;
+                                  }),
+            0);
+  EXPECT_EQ(scope, kProcessScopeNotInUnit);
+  EXPECT_EQ(seen, pid);
+  EXPECT_FALSE(early) << "the program ran before the record was made";
+  EXPECT_EQ(WaitForLine(out), std::to_string(pid) + " " + std::to_string(pid) + " a b $HOME\n");
+  EXPECT_EQ(SleeperFds(pid), "0,1,2,");
+  RemoveTree(dir);
+}

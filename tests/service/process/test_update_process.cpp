@@ -267,6 +267,48 @@ TEST_F(UpdateProcess, ExeInstallerFindsItsFileAndItsFolderGoesWhenItEnds) {
   EXPECT_TRUE(Eventually([&] { return TempFolderEmpty(); }));
 }
 
+// The installer's record is in its folder before the installer's first
+// line runs. This one reads it, then ends Kelvorn at once: the next update,
+// of a new Kelvorn, leaves the folder of the running installer alone.
+TEST_F(UpdateProcess, ExeInstallerIsRecordedBeforeItRuns) {
+  const std::string seen = work_ + "/seen";
+  const std::string script = "#!/bin/sh\ncat \"${0%/*}/.installer\" > " + seen +
+                             ".part\nkill -KILL $PPID\n"
+                             "echo \"$$ $(cut -d' ' -f22 /proc/$$/stat)\" >> " + seen +
+                             ".part\nmv " + seen + ".part " + seen + "\nexec sleep 30\n";
+  const std::string base = remote_.Base();
+  remote_.Route("/b/setup.exe", 200, script);
+  remote_.Route(kInfoPath, 200, SignedAnswer(base + "/b/setup.exe", "", ""));
+  int code = -1;
+  // Kelvorn may end before it answers.
+  RunCapture({"/usr/bin/curl", "-sS", "--max-time", "60", "--cacert",
+              folder_.ServerDir() + "/root.crt",
+              "https://127.0.0.1:18086/v1/print/update?url=" + UrlBase64(base)},
+             70000, &code);
+  ASSERT_TRUE(Eventually([&] { return fs::exists(seen); }));
+  // The record it found, then its own pid and start time.
+  const std::string text = ReadFile(seen);
+  const size_t end = text.find('\n');
+  ASSERT_NE(end, std::string::npos) << text;
+  EXPECT_EQ(text.substr(0, end + 1), text.substr(end + 1)) << "no record before it ran";
+  const pid_t installer = static_cast<pid_t>(std::stol(text.substr(end + 1)));
+  ASSERT_GT(installer, 0);
+
+  ASSERT_TRUE(kelvorn_.Wait(5000, nullptr));
+  ASSERT_TRUE(kelvorn_.Start({folder_.path() + "/Kelvorn", "-APP_MODE"}, {"TMPDIR=" + tmp_}));
+  ASSERT_TRUE(WaitForPort(18086, 10000));
+  // An update that gets as far as its own folder (and the clean-up of the
+  // earlier ones), then fails its download.
+  remote_.Route(kInfoPath, 200, SignedAnswer(base + "/c/missing.exe", "", ""));
+  Call("/v1/print/update", base);
+  auto left = TempFiles();
+  EXPECT_EQ(left.size(), 2u);
+  bool kept = false;
+  for (const std::string& f : left) kept = kept || fs::path(f).filename() == "setup.exe";
+  EXPECT_TRUE(kept) << "the running installer's folder went";
+  kill(installer, SIGKILL);
+}
+
 TEST_F(UpdateProcess, AddressesOutsideTheRuleAreRefused) {
   const std::string base = remote_.Base();
   const std::string port = base.substr(base.rfind(':'));
