@@ -24,17 +24,18 @@ int CBusHeart::BusParser() {
   }
   // Any page can post here; only our own tray, listening on that port, may
   // receive the print jobs.
-  uid_t trayUid = 0;
-  if (port < 0 || !IsOurTrayPort(static_cast<uint16_t>(port), &trayUid)) {
+  TrayHeart heart;
+  if (port < 0 || !IsOurTrayPort(static_cast<uint16_t>(port), &heart.uid)) {
     WriteLog("拒绝心跳：端口 %d 不是本程序目录中 Pallowen 的监听端口", "CBusHeart::BusParser",
              __LINE__, port);
     request.status = 403;
     request.body = kHeartRefused;
     return 0;
   }
-  // The jobs handed to this port are for this tray's user alone.
-  TrayUid.store(trayUid);
-  TrayPort.store(static_cast<uint16_t>(port));
+  // The jobs handed to this port are for this tray's user alone: both go
+  // in at once.
+  heart.port = static_cast<uint16_t>(port);
+  LastTrayHeart.store(heart);
   SweepJobObjects("CBusHeart::BusParser");
   return 0;
 }

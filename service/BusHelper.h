@@ -14,12 +14,39 @@
 #include <string>
 
 #include "core/CBusBase.h"
+#include "platform/named_object.h"
 
-// The tray's listening port from its last heart post; 0 until the first.
-extern std::atomic<uint16_t> TrayPort;
-// The user that tray runs as: the only user, besides the service, that can
-// open a job's block and event. kNamedObjectOwnUser until the first heart.
-extern std::atomic<uid_t> TrayUid;
+// The tray whose heart was accepted last.
+struct TrayHeart {
+  // The port it listens on (the design's TrayPort); 0 until the first heart.
+  uint16_t port = 0;
+  // The user it runs as: the only user, besides the service, that can open
+  // a job's block and event. kNamedObjectOwnUser until the first heart.
+  uid_t uid = plenwick::kNamedObjectOwnUser;
+};
+
+// A TrayHeart kept in one atomic word: a reader gets the port and the user of
+// one heart, never one tray's port with another tray's user.
+class TrayHeartRecord {
+ public:
+  TrayHeart load() const {
+    const uint64_t word = m_word.load();
+    TrayHeart heart;
+    heart.port = static_cast<uint16_t>(word & 0xFFFF);
+    heart.uid = static_cast<uid_t>(word >> 16);
+    return heart;
+  }
+  void store(const TrayHeart& heart) { m_word.store(Pack(heart)); }
+
+ private:
+  static constexpr uint64_t Pack(const TrayHeart& heart) {
+    return (uint64_t{heart.uid} << 16) | heart.port;
+  }
+  std::atomic<uint64_t> m_word{Pack(TrayHeart{})};
+};
+
+// Written by the heart handler, read by the printer handler.
+extern TrayHeartRecord LastTrayHeart;
 
 // Held by the tray for its whole run.
 extern const char kTrayInstanceEventName[];

@@ -52,9 +52,11 @@ std::string HandOff(const std::string& id, const std::string& job) {
     return kPrintSubmitFailed;
   }
   // Block and event are for the user of the tray whose heart was accepted
-  // and for nobody else (before any heart: for the service's own user).
-  const uid_t opener = TrayUid.load();
-  const int port = TrayPort.load();
+  // and for nobody else (before any heart: for the service's own user); the
+  // job goes to that same tray's port.
+  const TrayHeart tray = LastTrayHeart.load();
+  const uid_t opener = tray.uid;
+  const int port = tray.port;
   // An empty body or one over the block limit is refused by Create before
   // anything is made; it is logged like any other failed mapping.
   std::string mname = NewGuidText(kObjectPrefix);

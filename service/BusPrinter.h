@@ -3,9 +3,9 @@
 // The body (the job, byte for byte) goes into a new shared block; a new
 // auto-reset event waits for the tray. Both are named "Global\" + a GUID
 // text, and only the service and the user of the tray whose heart was
-// accepted (TrayUid) can open them. The tray is told where they are with a
-// TrayPrintRequest posted to
-// https://127.0.0.1:<TrayPort>/v1/tray/print:
+// accepted (LastTrayHeart's uid) can open them. The tray is told where they
+// are with a TrayPrintRequest posted to the port of that same heart,
+// https://127.0.0.1:<port>/v1/tray/print:
 //   {"id": messageID, "mname": block name, "ename": event name, "size": bytes}
 // The post has 1 s to connect and 5 s in all. After a successful post the
 // handler waits at most 30000 ms for the tray to set the event and answers

@@ -5,10 +5,14 @@
 #include <cjson/cJSON.h>
 #include <curl/curl.h>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
+
+#include <unistd.h>
 
 #include "core/PerSocketContext.h"
 #include "platform/named_event.h"
@@ -115,25 +119,52 @@ TEST(Heart, AcceptedOnlyFromOurOwnTray) {
   const std::string p = std::to_string(ours);
   for (const std::string& body : {"{\n\t\"port\":\t" + p + "\n}", "{\"PORT\": " + p + "}",
                                   "{\"port\": " + std::to_string(ours + 65536) + "}"}) {
-    TrayPort = 1;
+    LastTrayHeart.store(TrayHeart{1, 4321});
     Request r("/v1/print/heart", body);
     EXPECT_EQ(r.Run(), body);
     EXPECT_EQ(r.http().status, 200);
-    EXPECT_EQ(TrayPort.load(), ours) << body;
+    EXPECT_EQ(LastTrayHeart.load().port, ours) << body;
+    EXPECT_EQ(LastTrayHeart.load().uid, geteuid()) << body;
   }
   for (const std::string& body :
        {"{\"port\": " + std::to_string(foreign) + "}",   // a Pallowen of another folder
         "{\"port\": " + std::to_string(plain) + "}",     // not a Pallowen's socket
         std::string("{\"port\": 1}"), std::string("{\"port\": \"x\"}"), std::string("port=1"),
         std::string("{\"other\": 5}"), std::string("")}) {
-    TrayPort = 1234;
+    LastTrayHeart.store(TrayHeart{1234, 4321});
     Request r("/v1/print/heart", body);
     EXPECT_EQ(r.Run(), kHeartRefused) << body;
     EXPECT_EQ(r.http().status, 403);
-    EXPECT_EQ(TrayPort.load(), 1234) << body;
+    EXPECT_EQ(LastTrayHeart.load().port, 1234) << body;
+    EXPECT_EQ(LastTrayHeart.load().uid, 4321u) << body;
   }
   for (int fd : {oursFd, foreignFd, plainFd}) close(fd);
   plenwick::ProgramFolderOverride("");
+  LastTrayHeart.store(TrayHeart{});
+}
+
+// Two trays' hearts at once: a reader gets the port and the user of one of
+// them, never one's port with the other's user.
+TEST(Heart, PortAndUserOfOneHeartStayTogether) {
+  EXPECT_EQ(TrayHeart{}.port, 0);
+  EXPECT_EQ(TrayHeart{}.uid, plenwick::kNamedObjectOwnUser);
+  const TrayHeart first{50001, 1001}, second{50002, 1002};
+  LastTrayHeart.store(first);
+  std::atomic<bool> done{false};
+  auto beat = [&](TrayHeart heart) {
+    while (!done.load()) LastTrayHeart.store(heart);
+  };
+  std::thread a(beat, first), b(beat, second);
+  int mixed = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const TrayHeart seen = LastTrayHeart.load();
+    if (seen.uid != (seen.port == first.port ? first.uid : second.uid)) ++mixed;
+  }
+  done = true;
+  a.join();
+  b.join();
+  LastTrayHeart.store(TrayHeart{});
+  EXPECT_EQ(mixed, 0);
 }
 
 // The print hand-off against a test tray in this process.
@@ -154,7 +185,7 @@ class PrinterTest : public ::testing::Test {
     ASSERT_TRUE(folder_->ok());
     tray_.reset(new TestTray(folder_->ServerDir()));
     ASSERT_TRUE(tray_->ok());
-    TrayPort = tray_->Port();
+    LastTrayHeart.store(TrayHeart{tray_->Port(), plenwick::kNamedObjectOwnUser});
   }
   void TearDown() override { CBusPrinter::s_jobWaitMs = 30000; }
 
@@ -247,7 +278,7 @@ TEST_F(PrinterTest, RefusedWithoutCreatingAnything) {
   // Empty body, a body over 64 MiB, and no tray port yet.
   EXPECT_EQ(Print("", "1"), "打印数据提交失败");
   EXPECT_EQ(Print(std::string(plenwick::kSharedBlockMax + 1, 'x'), "1"), "打印数据提交失败");
-  TrayPort = 0;
+  LastTrayHeart.store(TrayHeart{});
   EXPECT_EQ(Print("a=1", "1"), "打印数据提交失败");
   EXPECT_TRUE(tray_->Jobs().empty());
 }
