@@ -60,7 +60,9 @@ e2e_pdf_queue() {
   [ "$rc" = 0 ] || e2e_fail "no CUPS server of our own: $(cat "$E2E_TMP/cups.out")"
   bash "$E2E_CUPS_SCRIPT" queue "$E2E_CUPS" "$E2E_QUEUE" >>"$E2E_TMP/cups.out" 2>&1 \
     || e2e_fail "the PDF queue cannot be made: $(cat "$E2E_TMP/cups.out")"
-  export CUPS_SERVER=$E2E_CUPS/cups.sock CUPS_SERVERROOT=$E2E_CUPS/conf
+  # HOME too: libcups reads ~/.cups/lpoptions and ~/.cups/client.conf
+  # whatever CUPS_SERVERROOT says.
+  export CUPS_SERVER=$E2E_CUPS/cups.sock CUPS_SERVERROOT=$E2E_CUPS/conf HOME=$E2E_CUPS/home
   unset LPDEST PRINTER
   bash "$E2E_SRC/scripts/set-printer.sh" "$E2E_BIN/PrintConfig.ini" "$E2E_QUEUE" 004_qd 007_qd
 }

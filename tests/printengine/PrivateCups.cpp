@@ -14,8 +14,13 @@ const char kScript[] = PLENWICK_SOURCE_DIR "/tests/support/private-cupsd.sh";
 // Nothing can ever listen below /proc/self: a server that is never there.
 const char kNoServer[] = "/proc/self/no-cups-server.sock";
 const char kNoServerRoot[] = "/proc/self/no-cups-config";
+// libcups reads ~/.cups/lpoptions and ~/.cups/client.conf whatever
+// CUPS_SERVERROOT says: the caller's default printer must not reach the
+// tests, so HOME names a folder without them.
+const char kNoServerHome[] = "/proc/self/no-cups-home";
 
-// Before any test runs: no server, and no printer named by the environment.
+// Before any test runs: no server, and no printer named by the environment
+// or by the caller's ~/.cups.
 struct StartWithoutCups {
     StartWithoutCups() { PointCupsAt(QString()); }
 } g_startWithoutCups;
@@ -28,8 +33,11 @@ void PointCupsAt(const QString &folder)
         folder.isEmpty() ? QByteArray(kNoServer) : (folder + QStringLiteral("/cups.sock")).toLocal8Bit();
     const QByteArray root =
         folder.isEmpty() ? QByteArray(kNoServerRoot) : (folder + QStringLiteral("/conf")).toLocal8Bit();
+    const QByteArray home =
+        folder.isEmpty() ? QByteArray(kNoServerHome) : (folder + QStringLiteral("/home")).toLocal8Bit();
     setenv("CUPS_SERVER", server.constData(), 1);
     setenv("CUPS_SERVERROOT", root.constData(), 1);
+    setenv("HOME", home.constData(), 1);
     unsetenv("LPDEST");
     unsetenv("PRINTER");
     // libcups keeps the server it found first; make it read the variable again.
@@ -113,6 +121,7 @@ QProcessEnvironment PrivateCups::Environment() const
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("CUPS_SERVER"), m_dir.filePath(QStringLiteral("cups.sock")));
     env.insert(QStringLiteral("CUPS_SERVERROOT"), m_dir.filePath(QStringLiteral("conf")));
+    env.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
     env.remove(QStringLiteral("LPDEST"));
     env.remove(QStringLiteral("PRINTER"));
     return env;

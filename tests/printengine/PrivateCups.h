@@ -7,7 +7,9 @@
 // (CUPS_SERVER names a socket nobody can listen on): no queue, no default
 // printer, and the machine's CUPS is never asked. A PrivateCups that starts
 // points this process, and the programs it starts, at its own server until it
-// is destroyed. One at a time.
+// is destroyed. One at a time. Either way HOME names a folder without
+// ~/.cups (the server's <folder>/home, or none at all), so the caller's
+// lpoptions and client.conf are never read.
 #pragma once
 
 #include <QProcessEnvironment>
@@ -46,6 +48,6 @@ private:
     QString m_error;
 };
 
-// Points this process's CUPS clients at folder's server, or at none when the
-// folder is empty.
+// Points this process's CUPS clients (CUPS_SERVER, CUPS_SERVERROOT, HOME) at
+// folder's server, or at none when the folder is empty.
 void PointCupsAt(const QString &folder);

@@ -22,8 +22,10 @@
 #   private-cupsd.sh stop <folder>
 #       Ends the cupsd started for the folder (by its pid), nothing else.
 #
-# Other commands of the server run with CUPS_SERVER=<folder>/cups.sock and
-# CUPS_SERVERROOT=<folder>/conf (lpstat, cupsdisable, ...).
+# Other commands of the server run with CUPS_SERVER=<folder>/cups.sock,
+# CUPS_SERVERROOT=<folder>/conf and HOME=<folder>/home (lpstat, cupsdisable,
+# ...): libcups reads ~/.cups/lpoptions and ~/.cups/client.conf whatever
+# CUPS_SERVERROOT says, so a default printer of the caller's would leak in.
 # Exit status: 0 done, 1 failure, 77 cupsd is not installed.
 set -euo pipefail
 
@@ -45,8 +47,9 @@ fi
 dir=$(cd "$dir" && pwd)
 sock=$dir/cups.sock
 export CUPS_SERVER=$sock
-# The client's own settings (client.conf, lpoptions) come from the folder too.
-export CUPS_SERVERROOT=$dir/conf
+# The client's own settings (client.conf, lpoptions) come from the folder too,
+# the personal ones (~/.cups) from an empty home there.
+export CUPS_SERVERROOT=$dir/conf HOME=$dir/home
 unset LPDEST PRINTER
 
 running() { lpstat -r 2>/dev/null | grep -q "is running"; }
@@ -90,7 +93,7 @@ start() {
   [ -x "$cupsd" ] || { echo "private-cupsd: cupsd is not installed" >&2; exit 77; }
   [ ${#sock} -lt 100 ] || fail "folder path too long for a Unix socket: $dir"
   [ ! -f "$dir/cupsd.pid" ] || fail "a cupsd already runs for $dir"
-  mkdir -p "$dir"/{conf/ppd,conf/ssl,spool/tmp,state,cache,log,out}
+  mkdir -p "$dir"/{conf/ppd,conf/ssl,spool/tmp,state,cache,log,out,home}
   local mode user group system
   local -a run=()
   mode=$(cupsd_mode)
