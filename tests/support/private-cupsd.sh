@@ -92,7 +92,12 @@ start() {
   [ -n "$cupsd" ] || cupsd=/usr/sbin/cupsd
   [ -x "$cupsd" ] || { echo "private-cupsd: cupsd is not installed" >&2; exit 77; }
   [ ${#sock} -lt 100 ] || fail "folder path too long for a Unix socket: $dir"
-  [ ! -f "$dir/cupsd.pid" ] || fail "a cupsd already runs for $dir"
+  # A pid file whose cupsd has ended (killed by the watcher below, or with
+  # the machine) is stale.
+  if [ -f "$dir/cupsd.pid" ]; then
+    ! ours "$(cat "$dir/cupsd.pid")" || fail "a cupsd already runs for $dir"
+    rm -f "$dir/cupsd.pid"
+  fi
   mkdir -p "$dir"/{conf/ppd,conf/ssl,spool/tmp,state,cache,log,out,home}
   local mode user group system
   local -a run=()
@@ -175,7 +180,9 @@ CONF
     export -f ours
     DIR=$dir setsid bash -c 'dir=$DIR
       while kill -0 "$1" 2>/dev/null && ours "$2"; do sleep 1; done
-      ours "$2" && kill "$2"' watch "$owner" "$pid" </dev/null >/dev/null 2>&1 &
+      ours "$2" && kill "$2"
+      [ "$(cat "$dir/cupsd.pid" 2>/dev/null)" = "$2" ] && rm -f "$dir/cupsd.pid"' \
+      watch "$owner" "$pid" </dev/null >/dev/null 2>&1 &
   fi
   echo "CUPS_SERVER=$sock"
   echo "CUPSD_PID=$pid"
