@@ -90,8 +90,14 @@ TEST(HeartRefusal, ThreadLogsOnceAcrossBeats) {
   LogCapture log;
   HeartThread heart([] { return uint16_t(50000); }, post, sys, 10);
   heart.Start();
-  while (posts.load() < 7) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // Seven beats of 10 ms; a thread that stops beating fails the test after
+  // ten seconds instead of holding it up.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (posts.load() < 7 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   heart.Stop();
+  ASSERT_GE(posts.load(), 7) << "the heart thread posted " << posts.load()
+                             << " hearts in 10 s, expected 7 (one every 10 ms)";
 
   std::string text = log.Text();
   EXPECT_EQ(Count(text, kRefusalLine), 1u) << text;
