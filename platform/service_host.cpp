@@ -145,13 +145,21 @@ int ServiceHostDispatch(const char* name, ServiceMainProc main) {
 
   Dispatch d;
   d.name = name;
+  /* Made before the record is published: a control posted the moment it is
+   * there wakes this descriptor, never one still being made. */
+  d.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (d.wakeFd < 0) return kServiceHostSystem;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_dispatch != nullptr) return kServiceHostBusy;
+    if (g_dispatch != nullptr) {
+      close(d.wakeFd);
+      return kServiceHostBusy;
+    }
     d.handle = ++g_generation;
     g_dispatch = &d;
   }
 
+  /* The signal descriptor is this thread's alone. */
   sigset_t mask;
   sigemptyset(&mask);
   sigaddset(&mask, SIGTERM);
@@ -160,11 +168,9 @@ int ServiceHostDispatch(const char* name, ServiceMainProc main) {
   sigaddset(&mask, SIGUSR2);
   int rc = kServiceHostSystem;
   int signalFd = -1;
-  if (pthread_sigmask(SIG_BLOCK, &mask, nullptr) == 0) {
+  if (pthread_sigmask(SIG_BLOCK, &mask, nullptr) == 0)
     signalFd = signalfd(-1, &mask, SFD_NONBLOCK | SFD_CLOEXEC);
-    d.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  }
-  if (signalFd >= 0 && d.wakeFd >= 0) {
+  if (signalFd >= 0) {
     // The service gets its name as its only argument, as from the manager.
     std::thread service([&d, main] {
       std::string arg0 = d.name;
