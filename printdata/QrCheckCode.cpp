@@ -6,6 +6,9 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
+
+#include "printdata/HtmlLog.h"
 
 namespace {
 
@@ -20,7 +23,7 @@ const char kUcs4[] = "UTF-32BE";
 
 class Converter {
 public:
-    Converter() : m_cd(iconv_open(kAnsiCodePage, kUcs4)) {}
+    explicit Converter(const char *codePage) : m_cd(iconv_open(codePage, kUcs4)) {}
     ~Converter()
     {
         if (ok())
@@ -35,18 +38,22 @@ private:
     iconv_t m_cd;
 };
 
-// The text in code page 936. A character the code page lacks becomes one "?",
-// the default character the Windows conversion writes; iconv's own
-// transliteration would write other bytes. Without the converter only ASCII
-// keeps its bytes.
-QByteArray AnsiBytes(const QString &text)
+} // namespace
+
+// A character the code page lacks becomes one "?", the default character the
+// Windows conversion writes; iconv's own transliteration would write other
+// bytes.
+QByteArray QrCheckBytes(const QString &text, const char *codePage)
 {
     // Invalid UTF-16 (a lone surrogate) arrives here as U+FFFD, which is
     // unmappable as well.
     QVector<uint> ucs = text.toUcs4();
     QByteArray out;
-    Converter converter;
+    Converter converter(codePage);
     if (!converter.ok()) {
+        const int err = errno;
+        VLOG_WARNING() << "cannot convert to" << codePage << std::strerror(err)
+                       << "- the QR check code counts each non-ASCII character as ?";
         for (uint c : ucs)
             out.append(c < 0x80 ? static_cast<char>(c) : kUnmappable);
         return out;
@@ -71,8 +78,6 @@ QByteArray AnsiBytes(const QString &text)
     out.resize(static_cast<int>(to - out.data()));
     return out;
 }
-
-} // namespace
 
 void Crc16Step(unsigned char byte, uint16_t &crc)
 {
@@ -108,7 +113,7 @@ void Crc16Hex(int n, const unsigned char *bytes, char out[5])
 
 void AppendCrcField(QString &text)
 {
-    QByteArray bytes = AnsiBytes(text);
+    QByteArray bytes = QrCheckBytes(text, kAnsiCodePage);
     bytes.append(',');
     char digits[5];
     Crc16Hex(bytes.size(), reinterpret_cast<const unsigned char *>(bytes.constData()), digits);

@@ -9,11 +9,18 @@
 #ifndef PLENWICK_PRINTDATA_QRCHECKCODE_H
 #define PLENWICK_PRINTDATA_QRCHECKCODE_H
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
 int AppendQrCheckCode(QString &text);
 void AppendCrcField(QString &text);
+
+// The bytes the check code covers: the text in codePage ("CP936" for the
+// check code), a character the code page lacks as one "?". Without a
+// converter for codePage (a log line says so) only ASCII keeps its bytes and
+// every other character is one "?".
+QByteArray QrCheckBytes(const QString &text, const char *codePage);
 
 // out[0] = high byte, out[1] = low byte of the CRC of n bytes.
 void Crc16(int n, const unsigned char *bytes, unsigned char out[2]);

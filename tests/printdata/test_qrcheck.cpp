@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
+#include <QtGlobal>
+
 #include <cstring>
 
 namespace {
@@ -62,4 +65,38 @@ TEST(QrCheckCode, HashesTheCodePage936BytesOfTheText)
     for (const auto &c : cases)
         EXPECT_EQ(Checked(c.text), c.text + QLatin1Char(',') + QLatin1String(c.code) + QLatin1Char(','))
             << c.text.toStdString();
+}
+
+namespace {
+
+QStringList g_logged;
+
+void Capture(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_logged << message;
+}
+
+} // namespace
+
+// Without a converter for the code page the check code covers ASCII and one
+// "?" a character, and the log says so; with it, nothing is logged.
+TEST(QrCheckCode, AMissingConverterIsLogged)
+{
+    g_logged.clear();
+    QtMessageHandler before = qInstallMessageHandler(Capture);
+    const QByteArray without = QrCheckBytes(QStringLiteral("a查,1"), "NO-SUCH-CODE-PAGE");
+    const QStringList loggedWithout = g_logged;
+    g_logged.clear();
+    const QByteArray with = QrCheckBytes(QStringLiteral("a查,1"), "CP936");
+    const QStringList loggedWith = g_logged;
+    qInstallMessageHandler(before);
+
+    EXPECT_EQ(without, QByteArray("a?,1"));
+    ASSERT_EQ(loggedWithout.size(), 1);
+    EXPECT_TRUE(loggedWithout[0].contains(QStringLiteral("QrCheckCode QrCheckBytes")))
+        << loggedWithout[0].toStdString();
+    EXPECT_TRUE(loggedWithout[0].contains(QStringLiteral("NO-SUCH-CODE-PAGE")))
+        << loggedWithout[0].toStdString();
+    EXPECT_EQ(with, QByteArray("a\xB2\xE9,1"));
+    EXPECT_TRUE(loggedWith.isEmpty());
 }
