@@ -322,9 +322,9 @@ bool CBusUpdate::Install(const std::string& localPath, std::string& message, pid
       WriteLog("ZIP文件解压缩失败：%s", kLabel, __LINE__, message.c_str());
       return false;
     case kPackageRar: {
-      // Unpacked here, with the arguments an outside unpacker would get.
-      std::string command = "libarchive x " + localPath + " -o" + folder + " -aoa";
-      WriteLog("CMD: %s", kLabel, __LINE__, command.c_str());
+      // Unpacked in this process (libarchive); no command runs. The line
+      // names the package and the folder in the form of the zip's lines.
+      WriteLog("RAR文件解压：%s -> %s", kLabel, __LINE__, localPath.c_str(), folder.c_str());
       if (UnrarToFolder(localPath, folder, message)) return true;
       message = kRarFailed + message;
       WriteLog("%s", kLabel, __LINE__, message.c_str());

@@ -116,6 +116,20 @@ class UpdateProcess : public ::testing::Test {
 
   bool TempFolderEmpty() { return fs::is_empty(tmp_); }
 
+  // Kelvorn's log so far, once it holds text (the logging thread writes
+  // behind the reply), "" after ten seconds.
+  std::string LogHolding(const std::string& text) {
+    std::string log;
+    Eventually([&] {
+      log.clear();
+      std::error_code ec;
+      for (const auto& e : fs::directory_iterator(folder_.path() + "/_Log/Service", ec))
+        log += ReadFile(e.path().string());
+      return log.find(text) != std::string::npos;
+    });
+    return log;
+  }
+
   // The files in Kelvorn's temporary folder, as "<folder>/<name>" below it.
   std::vector<std::string> TempFiles() {
     std::vector<std::string> files;
@@ -250,6 +264,12 @@ TEST_F(UpdateProcess, RarUnpacksInPlaceAndAFailedOneStaysUntilTheNextUpdate) {
   EXPECT_EQ(ReadFile(folder_.path() + "/data/readme.txt"), "r");
   EXPECT_EQ(ModeOf(folder_.path() + "/data/readme.txt"), S_IFREG | 0644);
   EXPECT_TRUE(TempFolderEmpty());
+  // The log tells what was done (the package into the program folder, in
+  // this process), the failure with its text, and no command line.
+  const std::string log = LogHolding("#####RAR文件解压失败：" + std::string(kRarUnsafeEntry));
+  EXPECT_NE(log.find("#####RAR文件解压：" + tmp_ + "/"), std::string::npos) << log;
+  EXPECT_NE(log.find("/pkg.rar -> " + folder_.path() + "\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("CMD:"), std::string::npos) << log;
 }
 
 TEST_F(UpdateProcess, ExeInstallerFindsItsFileAndItsFolderGoesWhenItEnds) {
