@@ -77,17 +77,11 @@ for old in /tmp/plenwick-systemd-*.*; do
   [ -d "$old" ] && ! kill -0 "${owner%%.*}" 2>/dev/null && rmdir "$old" 2>/dev/null
 done
 
-probe=$(mktemp -d /tmp/plenwick-probe.XXXXXX)
-unshare --mount --propagation private bash -c '
-  mount -t tmpfs probe "$1" && mkdir "$1/u" "$1/w" "$1/m" &&
-  mount -t overlay probe -o "lowerdir=/,upperdir=$1/u,workdir=$1/w" "$1/m"' probe "$probe" 2>/dev/null
-rc=$?
-rmdir "$probe"
-[ "$rc" -eq 0 ] || skip "an overlay of / on a tmpfs cannot be mounted here"
-
+# All the test makes on this machine: one scratch folder in /tmp (the mount
+# point of the tmpfs that holds the overlay, empty on this side) and one
+# cgroup below ours, both removed at the end.
 SCRATCH=$(mktemp -d "/tmp/plenwick-systemd-$$.XXXXXX")
-CG=$cgparent/plenwick-systemd-$$
-mkdir "$CG" || skip "cannot make a cgroup under $cgparent"
+CG=""
 LAUNCHER=""
 PID1=""
 
@@ -98,6 +92,16 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+
+# Whether an overlay of / on a tmpfs can be mounted here, tried in a mount
+# namespace that ends at once.
+unshare --mount --propagation private bash -c '
+  mount -t tmpfs probe "$1" && mkdir "$1/u" "$1/w" "$1/m" &&
+  mount -t overlay probe -o "lowerdir=/,upperdir=$1/u,workdir=$1/w" "$1/m"' probe "$SCRATCH" 2>/dev/null \
+  || skip "an overlay of / on a tmpfs cannot be mounted here"
+
+CG=$cgparent/plenwick-systemd-$$
+mkdir "$CG" || { CG=""; skip "cannot make a cgroup under $cgparent"; }
 
 # The first process of the namespaces: lays out the root, enters it, and
 # becomes systemd. Runs with $1 = the scratch folder, $2 = the build's program
