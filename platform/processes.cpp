@@ -368,16 +368,17 @@ int ProcessSpawnDetachedHeld(const std::string& path, const std::vector<std::str
   while ((sent = write(gate.write_end(), &go, 1)) < 0 && errno == EINTR) {
   }
   /* A child that cannot be let go has ended before the gate. */
-  const int gate_errno = sent == 1 ? 0 : errno;
+  const int gate_errno = sent == 1 ? 0 : sent < 0 ? errno : EIO;
   gate.CloseWrite();
 
-  /* End of file: the exec went through. Anything else: the child reported
-   * the failure of a step before the exec and has ended. */
+  /* End of file: the exec went through. A report: the child failed a step
+   * before the exec and has ended. (A failed read tells nothing: the child
+   * may run, so it is not waited for.) */
   int err = 0;
   ssize_t n;
   while ((n = read(report.read_end(), &err, sizeof err)) < 0 && errno == EINTR) {
   }
-  if (n != 0 || gate_errno != 0) {
+  if (n > 0 || gate_errno != 0) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
