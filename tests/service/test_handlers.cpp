@@ -151,12 +151,15 @@ TEST(Heart, PortAndUserOfOneHeartStayTogether) {
   const TrayHeart first{50001, 1001}, second{50002, 1002};
   LastTrayHeart.store(first);
   std::atomic<bool> done{false};
+  std::atomic<int> beating{0};
   auto beat = [&](TrayHeart heart) {
+    ++beating;
     while (!done.load()) LastTrayHeart.store(heart);
   };
   std::thread a(beat, first), b(beat, second);
+  while (beating.load() < 2) std::this_thread::yield();
   int mixed = 0;
-  for (int i = 0; i < 200000; ++i) {
+  for (int i = 0; i < 2000000; ++i) {
     const TrayHeart seen = LastTrayHeart.load();
     if (seen.uid != (seen.port == first.port ? first.uid : second.uid)) ++mixed;
   }
