@@ -18,7 +18,7 @@
 
 // The tray whose heart was accepted last.
 struct TrayHeart {
-  // The port it listens on (the design's TrayPort); 0 until the first heart.
+  // The port it listens on; 0 until the first heart.
   uint16_t port = 0;
   // The user it runs as: the only user, besides the service, that can open
   // a job's block and event. kNamedObjectOwnUser until the first heart.
