@@ -2,8 +2,9 @@
 # Installs what is missing, builds everything with its tests and runs every
 # test: unit, process and end-to-end (CTest labels unit, process, integration,
 # e2e). Then builds the platform layer and the server core with
-# AddressSanitizer and runs their tests there, and runs each libFuzzer target
-# for 30 s (scripts/fuzz.sh; one pass/fail step in the counts). Ends with one
+# AddressSanitizer and runs their tests there, replays the fuzz targets'
+# earlier findings in the fuzz build, and runs each libFuzzer target for 30 s
+# (scripts/fuzz.sh; one pass/fail step in the counts). Ends with one
 # line of counts.
 #
 # Tests that start the programs or use the fixed port, names and /dev/shm run
