@@ -20,6 +20,27 @@ set_target_properties(http_parser::http_parser PROPERTIES
   IMPORTED_LOCATION ${HTTP_PARSER_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${HTTP_PARSER_INCLUDE_DIR})
 
+# Qt makes /tmp/runtime-<user> for a process without XDG_RUNTIME_DIR and
+# leaves it there. Every test gets instead this folder of the run, made (mode
+# 0700, by whoever runs the tests) before the first test that needs it and
+# removed after the last: the fixture plenwick_runtime. Qt refuses another
+# user's folder (and falls back to /tmp), so a test that runs a Qt program as
+# another user gives it a folder of that user's own.
+set(PLENWICK_TEST_RUNTIME ${CMAKE_BINARY_DIR}/test-runtime)
+function(plenwick_runtime_fixture)
+  add_test(NAME runtime_folder_make
+    COMMAND sh -c "rm -rf \"$0\" && mkdir -m 0700 \"$0\"" ${PLENWICK_TEST_RUNTIME})
+  add_test(NAME runtime_folder_remove COMMAND rm -rf ${PLENWICK_TEST_RUNTIME})
+  set_tests_properties(runtime_folder_make PROPERTIES FIXTURES_SETUP plenwick_runtime)
+  set_tests_properties(runtime_folder_remove PROPERTIES FIXTURES_CLEANUP plenwick_runtime)
+endfunction()
+# plenwick_uses_runtime(<test>...): tests of add_test get the folder too.
+function(plenwick_uses_runtime)
+  set_property(TEST ${ARGN} APPEND PROPERTY
+    ENVIRONMENT_MODIFICATION XDG_RUNTIME_DIR=set:${PLENWICK_TEST_RUNTIME})
+  set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED plenwick_runtime)
+endfunction()
+
 # plenwick_test(<name> <sources...> [LIBS ...] [LABELS ...] [SERIAL] [ISOLATED])
 # One GoogleTest binary; each case becomes its own CTest test. ISOLATED cases
 # run in namespaces of their own (tests/support/isolated.sh): they may use port
@@ -38,7 +59,10 @@ function(plenwick_test name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${name} PRIVATE
     PLENWICK_SOURCE_DIR="${CMAKE_SOURCE_DIR}" PLENWICK_BIN_DIR="${PLENWICK_BIN_DIR}")
-  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${T_LABELS}")
+  # One value a property: gtest_discover_tests splits lists.
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    ENVIRONMENT_MODIFICATION "XDG_RUNTIME_DIR=set:${PLENWICK_TEST_RUNTIME}"
+    FIXTURES_REQUIRED plenwick_runtime LABELS "${T_LABELS}")
   if(T_SERIAL OR T_ISOLATED)
     # GoogleTest's discovery and every case run through the emulator command.
     set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${PLENWICK_ISOLATED_RUNNER}")

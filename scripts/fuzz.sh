@@ -24,6 +24,9 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$root/tests/fuzz/lsan.supp
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
+# Without it Qt makes /tmp/runtime-<user> for the layout targets and leaves it.
+export XDG_RUNTIME_DIR=$build/fuzz-work/runtime
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 0700 "$XDG_RUNTIME_DIR" || exit 1
 failed=0
 for t in "${targets[@]}"; do
   work="$build/fuzz-work/$t"

@@ -32,8 +32,18 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 pid_t SpawnWithPipe(const std::vector<std::string>& argvIn, const std::vector<std::string>& env,
                     int* readEnd) {
   std::vector<std::string> args = argvIn;
+  // An entry of env replaces ours of the same name: with both, getenv would
+  // find ours first.
+  auto setHere = [&env](const char* entry) {
+    const char* eq = strchr(entry, '=');
+    size_t len = eq != nullptr ? static_cast<size_t>(eq - entry) + 1 : strlen(entry);
+    for (const std::string& e : env)
+      if (e.compare(0, len, entry, len) == 0) return true;
+    return false;
+  };
   std::vector<std::string> envs;
-  for (char** e = environ; *e != nullptr; ++e) envs.emplace_back(*e);
+  for (char** e = environ; *e != nullptr; ++e)
+    if (!setHere(*e)) envs.emplace_back(*e);
   envs.insert(envs.end(), env.begin(), env.end());
   std::vector<char*> argv = Pointers(args);
   std::vector<char*> envp = Pointers(envs);

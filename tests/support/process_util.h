@@ -33,7 +33,8 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // argv[0] is the program's path; env entries "K=V" are added to ours.
+  // argv[0] is the program's path; env entries "K=V" are added to ours,
+  // replacing ours of the same name.
   // stdoutPipe: the child's stdout goes to a pipe read by ReadLine().
   bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
              bool stdoutPipe = false);

@@ -18,7 +18,8 @@ bool GiveToDesktopUser(const std::string& path) {
 TEST_F(PallowenProcess, EveryJobOfARootServiceReachesTheTrayOfAnotherUser) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tray as another user";
   // The desktop user reads the program folder (its key too, in this test
-  // folder) and writes its own log, home and the stub's records.
+  // folder) and writes its own log, home, runtime folder and the stub's
+  // records.
   namespace fs = std::filesystem;
   for (const auto& entry : fs::recursive_directory_iterator(folder_.path()))
     fs::permissions(entry.path(), fs::perms::others_read | fs::perms::group_read,
@@ -26,13 +27,18 @@ TEST_F(PallowenProcess, EveryJobOfARootServiceReachesTheTrayOfAnotherUser) {
   ASSERT_EQ(chmod(folder_.path().c_str(), 0755), 0);
   ASSERT_EQ(chmod(folder_.ServerDir().c_str(), 0755), 0);
   const std::string home = folder_.path() + "/home", logs = folder_.path() + "/_Log";
+  // Qt takes a runtime folder only when it is its user's alone (given root's,
+  // it makes /tmp/runtime-<user>), so the desktop user gets one of its own.
+  const std::string runtime = folder_.path() + "/runtime";
   ASSERT_TRUE(fs::create_directories(logs + "/Tray") && fs::create_directory(home));
+  ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
   ASSERT_TRUE(GiveToDesktopUser(logs + "/Tray") && GiveToDesktopUser(home) &&
-              GiveToDesktopUser(calls_));
+              GiveToDesktopUser(runtime) && GiveToDesktopUser(calls_));
 
   StartKelvorn();
   std::vector<std::string> env = TrayEnv();
   env.push_back("HOME=" + home);
+  env.push_back("XDG_RUNTIME_DIR=" + runtime);
   ASSERT_TRUE(trays_[0].Start({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                                "--clear-groups", Program("Pallowen")},
                               env, true));
