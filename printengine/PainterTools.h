@@ -29,6 +29,7 @@ QStringList CutLines(QPainter *painter, const QRectF &box, const QString &text);
 
 // QR code of text (libqrencode, version 5 or larger, level M, 8-bit) as a
 // width × height picture, black modules on white; a side beyond 4096 is drawn
-// at 4096 (still over 20 pixels a module), the caller scales it into place. caseSensitive false folds
-// a to z to capitals. Null when the text is empty or has no code.
+// at 4096 (still over 20 pixels a module) and the caller scales it into
+// place. caseSensitive false folds a to z to capitals. Null when the text is
+// empty or has no code.
 QImage MakeQrImage(const QByteArray &text, bool caseSensitive, int width, int height);
