@@ -228,6 +228,12 @@ TEST_F(Painter, IconPutsSymbolLeftOfTextAndNeverBorders)
     EXPECT_TRUE(InkBounds(withYuan, QRect(100, 0, 1, 50)).isEmpty());
 }
 
+TEST(QrImage, SideBeyond4096IsDrawnAt4096)
+{
+    EXPECT_EQ(MakeQrImage("ABC", false, 20000, 300).size(), QSize(4096, 300));
+    EXPECT_EQ(MakeQrImage("ABC", false, 330, 330).size(), QSize(330, 330));
+}
+
 TEST_F(Painter, QrCodeOfLowerCaseTextDecodesAsUpperCase)
 {
     const QImage image = Paint("<Page><EwmImage x=\"45\" y=\"45\" width=\"330\" height=\"330\" "
