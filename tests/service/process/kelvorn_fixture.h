@@ -24,6 +24,19 @@ inline std::string SelfPath() {
   return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
 }
 
+// The text of Kelvorn's log files (SERVICE_*) in a program folder, so far.
+inline std::string ServiceLogText(const std::string& programFolder) {
+  const std::string dir = programFolder + "/_Log/Service/";
+  std::string text;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (struct dirent* entry = readdir(d)) {
+      if (std::strncmp(entry->d_name, "SERVICE_", 8) == 0) text += ReadFile(dir + entry->d_name);
+    }
+    closedir(d);
+  }
+  return text;
+}
+
 class KelvornProcess : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -72,26 +85,17 @@ class KelvornProcess : public ::testing::Test {
   // Whether Kelvorn's log gets a line "<time> <label>():<n>#####<message>..."
   // within timeout_ms (the logging thread writes behind the reply).
   bool LogHasLine(const std::string& label, const std::string& message, int timeoutMs = 5000) {
-    const std::string dir = folder_.path() + "/_Log/Service/";
     const std::string head = " " + label + "():";
     for (int waited = 0;; waited += 50) {
-      if (DIR* d = opendir(dir.c_str())) {
-        std::string text;
-        while (struct dirent* entry = readdir(d)) {
-          if (std::strncmp(entry->d_name, "SERVICE_", 8) != 0) continue;
-          text += ReadFile(dir + entry->d_name);
-        }
-        closedir(d);
-        std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-          size_t at = line.find(head);
-          if (at == std::string::npos) continue;
-          size_t n = at + head.size();
-          size_t digits = n;
-          while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
-          if (digits == n || line.compare(digits, 5, "#####") != 0) continue;
-          if (line.compare(digits + 5, message.size(), message) == 0) return true;
-        }
+      std::istringstream lines(ServiceLogText(folder_.path()));
+      for (std::string line; std::getline(lines, line);) {
+        size_t at = line.find(head);
+        if (at == std::string::npos) continue;
+        size_t n = at + head.size();
+        size_t digits = n;
+        while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+        if (digits == n || line.compare(digits, 5, "#####") != 0) continue;
+        if (line.compare(digits + 5, message.size(), message) == 0) return true;
       }
       if (waited >= timeoutMs) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -18,6 +18,7 @@
 #include "service/RemoteService.h"
 #include "service/Unrar.h"
 #include "service/Unzip.h"
+#include "tests/service/process/kelvorn_fixture.h"
 #include "tests/service/support/test_remote.h"
 #include "tests/support/file_util.h"
 #include "tests/support/process_util.h"
@@ -121,10 +122,7 @@ class UpdateProcess : public ::testing::Test {
   std::string LogHolding(const std::string& text) {
     std::string log;
     Eventually([&] {
-      log.clear();
-      std::error_code ec;
-      for (const auto& e : fs::directory_iterator(folder_.path() + "/_Log/Service", ec))
-        log += ReadFile(e.path().string());
+      log = ServiceLogText(folder_.path());
       return log.find(text) != std::string::npos;
     });
     return log;
